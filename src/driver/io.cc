@@ -1,0 +1,136 @@
+#include "driver/io.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr std::size_t CHUNK = 64 * 1024;
+
+#ifdef _WIN32
+int create_file(const char* path) {
+  return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+long write_some(int fd, const char* data, std::size_t n) { return _write(fd, data, static_cast<unsigned>(n)); }
+int close_file(int fd) { return _close(fd); }
+#else
+int create_file(const char* path) { return open(path, O_WRONLY | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR); }
+long write_some(int fd, const char* data, std::size_t n) { return static_cast<long>(write(fd, data, n)); }
+int close_file(int fd) { return close(fd); }
+#endif
+
+// Writes all `n` bytes, going on after short writes; false on an error.
+bool write_all(int fd, const char* data, std::size_t n) {
+  while (n > 0) {
+    const long written = write_some(fd, data, n);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    data += written;
+    n -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// The file's length, only as a hint for the first allocation; 0 when unknown.
+std::size_t length_hint(std::FILE* file) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || info.st_size <= 0) return 0;
+  const auto size = static_cast<unsigned long long>(info.st_size);
+  return size > static_cast<std::size_t>(-1) ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(size);
+}
+
+}  // namespace
+
+void decode_text_mode(text_decoder& decoder, const char* in, std::size_t n, script_text& text) {
+  alloc_or_exit(text, size_add_or_exit(text.size(), size_add_or_exit(n, 1)));
+  for (std::size_t i = 0; i < n && !decoder.ended; ++i) {
+    const char c = in[i];
+    if (decoder.pending_cr) {
+      decoder.pending_cr = false;
+      if (c == '\n') {
+        text += '\n';
+        continue;
+      }
+      text += '\r';
+    }
+    if (c == '\r') {
+      decoder.pending_cr = true;
+    } else if (c == CTRL_Z) {
+      decoder.ended = true;
+    } else {
+      text += c;
+    }
+  }
+}
+
+void finish_text_mode(text_decoder& decoder, script_text& text) {
+  if (decoder.pending_cr) text += '\r';
+  decoder.pending_cr = false;
+  decoder.ended = true;
+}
+
+std::size_t encode_text_mode(const char* in, std::size_t n, char* out) {
+  char* w = out;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (in[i] == '\n') *w++ = '\r';
+    *w++ = in[i];
+  }
+  return static_cast<std::size_t>(w - out);
+}
+
+bool read_script(const char* path, script_text& text) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  // Room for the text, the end sentinel and the banner; the read goes on past the
+  // hint, so a pipe or a growing file is read to its end.
+  alloc_or_exit(text, size_add_or_exit(length_hint(file), 64));
+  static char buffer[CHUNK];
+  text_decoder decoder;
+  while (!decoder.ended) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+    if (got == 0) break;
+    decode_text_mode(decoder, buffer, got, text);
+  }
+  if (!decoder.ended && std::ferror(file)) {
+    const int error = errno;
+    std::fclose(file);
+    errno = error;
+    return false;
+  }
+  finish_text_mode(decoder, text);
+  std::fclose(file);
+  return true;
+}
+
+bool write_result(const char* path, std::string_view first, std::string_view second) {
+  const int fd = create_file(path);
+  if (fd < 0) return false;
+  static char out[2 * CHUNK];
+  for (const std::string_view part : {first, second}) {
+    for (std::size_t at = 0; at < part.size(); at += CHUNK) {
+      const std::size_t n = part.size() - at < CHUNK ? part.size() - at : CHUNK;
+      if (!write_all(fd, out, encode_text_mode(part.data() + at, n, out))) {
+        const int error = errno;
+        close_file(fd);
+        errno = error;
+        return false;
+      }
+    }
+  }
+  return close_file(fd) == 0;
+}

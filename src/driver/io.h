@@ -1,0 +1,34 @@
+// File input and output in text mode, done by our own code so that every platform
+// reads and writes the same bytes: reading turns CR LF into LF and stops at the
+// first Ctrl-Z; writing turns every LF into CR LF.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "text/text.h"
+
+constexpr char CTRL_Z = 26;
+
+struct text_decoder {
+  bool pending_cr = false;  // the last byte seen was a CR whose follower is not known yet
+  bool ended = false;       // a Ctrl-Z was met: nothing after it belongs to the text
+};
+
+// Appends `n` bytes, as read in binary, to `text` as text mode delivers them.
+void decode_text_mode(text_decoder& decoder, const char* in, std::size_t n, script_text& text);
+
+// Ends the input: a CR still pending is delivered as it is.
+void finish_text_mode(text_decoder& decoder, script_text& text);
+
+// Writes `n` bytes to `out` with each LF as CR LF; `out` holds 2 * n bytes. Yields
+// the number of bytes written.
+std::size_t encode_text_mode(const char* in, std::size_t n, char* out);
+
+// Reads the whole file at `path` into `text` in text mode. False when it cannot be
+// opened or read; errno then tells why.
+bool read_script(const char* path, script_text& text);
+
+// Creates or truncates `path` and writes `first` then `second` to it in text mode.
+// False when it cannot be created, written or closed; errno then tells why.
+bool write_result(const char* path, std::string_view first, std::string_view second);

@@ -1,0 +1,51 @@
+// The working text of a run and the small routines every stage shares.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// The whole script as one growable byte string; its length is kept by the string
+// itself, so NUL bytes are ordinary bytes and every search is by length.
+using script_text = std::string;
+
+// The only character that counts as a blank once tabs are gone.
+constexpr char BLANK = ' ';
+
+// Ends the run at once with status 1 and no message: the memory rule.
+[[noreturn]] void out_of_memory();
+
+// Makes every failed allocation of the process (operator new, container growth)
+// end the run through `out_of_memory`.
+void install_memory_rule();
+
+// a + b, or the end of the run when the sum does not fit in a size_t.
+std::size_t size_add_or_exit(std::size_t a, std::size_t b);
+
+// Makes room in `text` for `needed` bytes in all, growing geometrically so that a
+// sequence of appends stays linear; sizes the string cannot hold end the run.
+void alloc_or_exit(script_text& text, std::size_t needed);
+
+// A new copy of `length` bytes of `text` from `start`.
+script_text dup_span(std::string_view text, std::size_t start, std::size_t length);
+
+// The first position at or after `pos` that does not hold a blank (or the end).
+std::size_t skip_blanks(std::string_view text, std::size_t pos);
+
+// Steps back from `pos` over blanks, never before `start`: the first non-blank
+// position met going back, or `start` itself.
+std::size_t skip_blanks_back(std::string_view text, std::size_t start, std::size_t pos);
+
+// The number of characters an output template writes apart from its conversions
+// (every "%" and the character after it are not counted).
+constexpr std::size_t template_fixed_len(std::string_view format) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%') {
+      ++i;
+    } else {
+      ++n;
+    }
+  }
+  return n;
+}
