@@ -1,1 +1,129 @@
+#include "driver/io.h"
+
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace std::string_literals;
+
+// Decodes `pieces` as successive reads of one file.
+std::string decode(const std::vector<std::string>& pieces) {
+  text_decoder decoder;
+  script_text text;
+  for (const std::string& piece : pieces) decode_text_mode(decoder, piece.data(), piece.size(), text);
+  finish_text_mode(decoder, text);
+  return text;
+}
+
+std::string encode(const std::string& in) {
+  std::string out(2 * in.size(), '\0');
+  out.resize(encode_text_mode(in.data(), in.size(), out.data()));
+  return out;
+}
+
+TEST(TextModeRead, TurnsCrLfIntoLfAndKeepsLoneCr) {
+  EXPECT_EQ(decode({"a\r\nb\r\n"}), "a\nb\n");
+  EXPECT_EQ(decode({"a\rb\r"}), "a\rb\r");
+  EXPECT_EQ(decode({"a\r\r\n"}), "a\r\n");
+  EXPECT_EQ(decode({"\n\r\n\n"}), "\n\n\n");
+  EXPECT_EQ(decode({"a\0b\r\n"s}), "a\0b\n"s);
+}
+
+TEST(TextModeRead, StopsAtTheFirstCtrlZ) {
+  EXPECT_EQ(decode({"a\n\x1a" "b\n"}), "a\n");
+  EXPECT_EQ(decode({"a\r\x1a\n"}), "a\r");
+  EXPECT_EQ(decode({"\x1a"}), "");
+  EXPECT_EQ(decode({"a\x1a", "more\n"}), "a");
+}
+
+TEST(TextModeRead, PairsSplitAcrossReadsAreJoined) {
+  EXPECT_EQ(decode({"a\r", "\nb"}), "a\nb");
+  EXPECT_EQ(decode({"a\r", "b"}), "a\rb");
+  EXPECT_EQ(decode({"a\r", "\x1a"}), "a\r");
+  EXPECT_EQ(decode({"a\r", "", "\n"}), "a\n");
+}
+
+TEST(TextModeWrite, TurnsEveryLfIntoCrLf) {
+  EXPECT_EQ(encode("a\nb\n"), "a\r\nb\r\n");
+  EXPECT_EQ(encode("\n\n"), "\r\n\r\n");
+  EXPECT_EQ(encode("a\r\n"), "a\r\r\n");
+  EXPECT_EQ(encode("a\0b"s), "a\0b"s);
+}
+
+// A scratch folder for the file tests, removed with its files afterwards.
+class ScratchFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/mavo_io_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + folder_ + "'").c_str()); }
+  std::string path(const char* name) const { return folder_ + "/" + name; }
+  static void put(const std::string& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+  }
+  static std::string get(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string folder_;
+};
+
+TEST_F(ScratchFolder, ReadsPastEveryBufferBoundary) {
+  // CR LF pairs fall across the reader's buffer boundaries.
+  std::string in, expected;
+  for (int i = 0; i < 50000; ++i) {
+    in += "line " + std::to_string(i) + "\r\n";
+    expected += "line " + std::to_string(i) + "\n";
+  }
+  put(path("big.qst"), in);
+  script_text text;
+  ASSERT_TRUE(read_script(path("big.qst").c_str(), text));
+  EXPECT_EQ(text, expected);
+}
+
+TEST_F(ScratchFolder, ReadFailuresReportTheReason) {
+  script_text text;
+  errno = 0;
+  EXPECT_FALSE(read_script(path("missing.qst").c_str(), text));
+  EXPECT_EQ(errno, ENOENT);
+  errno = 0;
+  EXPECT_FALSE(read_script(folder_.c_str(), text));
+  EXPECT_EQ(errno, EISDIR);
+}
+
+TEST_F(ScratchFolder, WritesBothPartsInTextModeAndTruncates) {
+  put(path("out.qst"), std::string(100000, 'x'));
+  ASSERT_TRUE(write_result(path("out.qst").c_str(), "a\nb", "\nend\n"));
+  EXPECT_EQ(get(path("out.qst")), "a\r\nb\r\nend\r\n");
+}
+
+TEST_F(ScratchFolder, WriteFailuresReportTheReason) {
+  errno = 0;
+  EXPECT_FALSE(write_result(folder_.c_str(), "a", "b"));
+  EXPECT_EQ(errno, EISDIR);
+  errno = 0;
+  EXPECT_FALSE(write_result("/dev/full", std::string(200000, 'a'), "\nend\n"));
+  EXPECT_EQ(errno, ENOSPC);
+}
+
+// Any failure to get memory ends the run with status 1 and no message.
+TEST(MemoryRule, SizesThatCannotBeHeldEndTheRun) {
+  EXPECT_EXIT(size_add_or_exit(static_cast<std::size_t>(-1), 1), ::testing::ExitedWithCode(1), "^$");
+  script_text text;
+  EXPECT_EXIT(alloc_or_exit(text, text.max_size() + 1), ::testing::ExitedWithCode(1), "^$");
+  EXPECT_EQ(size_add_or_exit(static_cast<std::size_t>(-2), 1), static_cast<std::size_t>(-1));
+}
+
+}  // namespace

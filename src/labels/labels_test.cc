@@ -1,1 +1,109 @@
+#include "labels/labels.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(LabelTable, HashIsTheWrappingSumOfTheBytes) {
+  EXPECT_EQ(label_hash(""), 0);
+  EXPECT_EQ(label_hash("ab"), label_hash("ba"));
+  EXPECT_EQ(label_hash("\xff\x02"), 1);
+  EXPECT_EQ(label_hash("a"), 97);
+}
+
+TEST(LabelTable, FindsExactNamesOnly) {
+  label_table table;
+  label_add(table, "", LABEL_SOURCE, "");
+  label_add(table, "ba", LABEL_SOURCE, "");
+  label_add(table, "Room", LABEL_SOURCE, "");
+  ASSERT_NE(label_find(table, ""), nullptr);
+  EXPECT_EQ(label_find(table, "ab"), nullptr);  // same chain, same length, other bytes
+  EXPECT_EQ(label_find(table, "b"), nullptr);
+  EXPECT_EQ(label_find(table, "room"), nullptr);
+  EXPECT_EQ(label_find(table, "Room")->name, "Room");
+  label_add(table, "ab", LABEL_GENERATED, "act");
+  EXPECT_EQ(label_find(table, "ab")->kind, LABEL_GENERATED);
+  EXPECT_EQ(label_find(table, "ba")->kind, LABEL_SOURCE);
+  EXPECT_EQ(label_find(table, "a\0b"s), nullptr);
+}
+
+TEST(LabelTable, NewestEqualNameIsFound) {
+  label_table table;
+  label_add(table, "x", LABEL_SOURCE, "");
+  const label_entry& newer = label_add(table, "x", LABEL_GENERATED, "body");
+  EXPECT_EQ(label_find(table, "x"), &newer);
+  EXPECT_EQ(label_find(table, "x")->body, "body");
+  EXPECT_EQ(label_find(table, "x")->name_len, 1u);
+}
+
+TEST(LabelTable, ManyAnagramsShareAChainAndStayApart) {
+  label_table table;
+  std::string name = "abcdefgh";
+  std::vector<std::string> added;
+  for (int i = 0; i < 5000 && std::next_permutation(name.begin(), name.end()); ++i) {
+    label_add(table, name, LABEL_GENERATED, name);
+    added.push_back(name);
+  }
+  for (const std::string& n : added) {
+    ASSERT_NE(label_find(table, n), nullptr);
+    EXPECT_EQ(label_find(table, n)->body, n);
+  }
+  EXPECT_EQ(label_find(table, "abcdefgh"), nullptr);  // the first arrangement was never added
+}
+
+TEST(LabelTable, ReleaseAndClearEmptyEveryChain) {
+  label_table table;
+  label_add(table, "a", LABEL_SOURCE, "");
+  label_table_release(table);
+  EXPECT_EQ(label_find(table, "a"), nullptr);
+  label_add(table, "b", LABEL_SOURCE, "");
+  label_table_clear(table);
+  EXPECT_EQ(label_find(table, "b"), nullptr);
+}
+
+struct collect_case {
+  const char* name;
+  std::string text;
+  std::vector<std::string> labels;  // in the order they are recorded
+};
+
+class CollectLabels : public ::testing::TestWithParam<collect_case> {};
+
+TEST_P(CollectLabels, RecordsTheRestOfEachLineAfterItsFirstColon) {
+  const collect_case& c = GetParam();
+  label_table table;
+  label_add(table, "stale", LABEL_GENERATED, "x");  // emptied before collecting
+  collect_labels(c.text, table);
+  EXPECT_EQ(label_find(table, "stale"), nullptr);
+  std::vector<std::string> recorded;
+  for (const label_entry& e : table.entries)
+    if (e.name != "stale") recorded.push_back(e.name);
+  EXPECT_EQ(recorded, c.labels);
+  for (const std::string& name : c.labels) {
+    ASSERT_NE(label_find(table, name), nullptr) << name;
+    EXPECT_EQ(label_find(table, name)->kind, LABEL_SOURCE);
+  }
+}
+
+const collect_case COLLECT_CASES[] = {
+    {"none", "btn a,b\nend\n", {}},
+    {"label_lines", ":hall\np text\n:cellar\n", {"hall", "cellar"}},
+    {"colon_anywhere_on_the_line", "btn n,Note: go north\n", {" go north"}},
+    {"one_name_a_line", "a:b:c\n", {"b:c"}},
+    {"untrimmed", ":room  \n:\n", {"room  ", ""}},
+    {"defined_twice", ":x\n:x\n", {"x", "x"}},
+    {"nul_is_part_of_the_name", ":a\0b\n"s, {"a\0b"s}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, CollectLabels, ::testing::ValuesIn(COLLECT_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
