@@ -1,0 +1,535 @@
+// Command-line tests: each one runs the built program in a fresh temporary folder
+// and checks its exit status, what it prints and the bytes of the mavo.qst it
+// leaves behind (or that it leaves none).
+//
+//   mavo_cli_tests [gtest flags] <path-to-mavo> [prefix words...]
+//
+// Prefix words run the program through another command (an emulator such as wine
+// for a Windows build). Expectations that depend on the platform the program was
+// built for are kept in the helpers of the first section; tests that need the
+// native process (permissions, devices, resource limits) are skipped then.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+std::string g_program;              // the program under test, as an absolute path
+std::vector<std::string> g_prefix;  // command words put before it
+
+// ---- expectations that depend on the platform ----
+
+bool under_prefix() { return !g_prefix.empty(); }
+
+// The standard-stream text as a native build prints it: a Windows build writes
+// each LF of stdout and stderr as CR LF.
+std::string console(const std::string& s) {
+  if (!under_prefix()) return s;
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+    out += s[i];
+  }
+  return out;
+}
+
+// Checks a perror-style line "<what>: <system text>\n". Natively the text is
+// exactly strerror's; under a prefix the other platform's C library words it, so
+// any non-empty one-line text is accepted.
+void expect_system_message(const std::string& err, const std::string& what, int error) {
+  const std::string text = console(err);
+  if (!under_prefix()) {
+    EXPECT_EQ(text, what + ": " + std::strerror(error) + "\n");
+    return;
+  }
+  const std::string head = what + ": ";
+  EXPECT_TRUE(text.size() > head.size() + 1 && text.compare(0, head.size(), head) == 0 &&
+              text.find('\n') == text.size() - 1)
+      << "got: " << text;
+}
+
+#define SKIP_UNDER_PREFIX() \
+  if (under_prefix()) GTEST_SKIP() << "needs the native program, not one run through a prefix"
+#define SKIP_AS_ROOT() \
+  if (geteuid() == 0) GTEST_SKIP() << "running as root, which bypasses file permissions"
+
+// ---- expected bytes ----
+
+// The result file's form of `text`: every LF written as CR LF.
+std::string crlf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  std::size_t at = 0;
+  for (std::size_t lf; (lf = text.find('\n', at)) != std::string::npos; at = lf + 1) {
+    out.append(text, at, lf - at);
+    out += "\r\n";
+  }
+  out.append(text, at);
+  return out;
+}
+
+// Compares a result with the expected bytes without printing megabytes when they
+// differ: the report gives the first differing offset and the bytes around it.
+::testing::AssertionResult same_bytes(const std::optional<std::string>& got, const std::string& want) {
+  if (!got) return ::testing::AssertionFailure() << "no mavo.qst was written";
+  if (*got == want) return ::testing::AssertionSuccess();
+  std::size_t at = 0;
+  while (at < got->size() && at < want.size() && (*got)[at] == want[at]) ++at;
+  const std::size_t from = at < 20 ? 0 : at - 20;
+  return ::testing::AssertionFailure()
+         << "sizes " << got->size() << " and " << want.size() << ", first difference at " << at
+         << "\n  got:  " << ::testing::PrintToString(got->substr(from, 60))
+         << "\n  want: " << ::testing::PrintToString(want.substr(from, 60));
+}
+
+const std::string kRoad = ":start\n mavo room2, Go on & act1\nend\n";
+const std::string kRoadResult =
+    ":start\r\n btn mavo_room2__Go_on_, Go on \r\n" "end\r\n" "\r\n" "end\r\n"
+    ";===== mavo implementation =====\r\n" ":mavo_room2__Go_on_\r\n" "act1\r\n" "goto room2\r\n"
+    "end\r\n" "\r\n" "\r\n" "end\r\n";
+
+// The rewritten line of the button " mavo r,c & x", and what follows the script
+// when it is the only action button: the closing "end", the banner, its block and
+// the final "end".
+const std::string kButtonRC = " btn mavo_r_c_,c \n";
+const std::string kTailRC =
+    "\nend\n;===== mavo implementation =====\n:mavo_r_c_\nx\ngoto r\nend\n\n\nend\n";
+
+// Holds for every result file: each LF comes after a CR, the banner is there and
+// the file closes with an "end" line.
+void expect_well_formed(const std::string& result) {
+  for (std::size_t i = 0; i < result.size(); ++i) {
+    if (result[i] == '\n') {
+      ASSERT_TRUE(i > 0 && result[i - 1] == '\r') << "bare LF at " << i;
+    }
+  }
+  EXPECT_NE(result.find("\r\n;===== mavo implementation =====\r\n"), std::string::npos);
+  EXPECT_TRUE(result.ends_with("\r\nend\r\n"));
+}
+
+// ---- running the program ----
+
+struct Outcome {
+  bool exited = false;  // false: killed by a signal (`status` is its number)
+  int status = -1;
+  std::string out, err;
+  std::optional<std::string> result;  // mavo.qst when it is a regular file
+  double seconds = 0;
+};
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes;
+  static char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
+  return bytes;
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string name = (fs::temp_directory_path() / "mavo-cli-XXXXXX").string();
+    ASSERT_NE(mkdtemp(name.data()), nullptr) << std::strerror(errno);
+    root_ = name;
+    work_ = root_ / "work";
+    fs::create_directory(work_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(work_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(root_, ignored);
+  }
+
+  void put(const std::string& name, const std::string& bytes) { write_file(work_ / name, bytes); }
+  bool result_absent() const { return !fs::exists(fs::symlink_status(work_ / "mavo.qst")); }
+
+  // Runs `words` (a command and its arguments) in the work folder, stdin from
+  // /dev/null, stdout and stderr captured.
+  Outcome run_command(const std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    const std::string out_path = (root_ / "stdout").string(), err_path = (root_ / "stderr").string();
+    const std::string dir = work_.string();
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int in = open("/dev/null", O_RDONLY);
+      const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+          chdir(dir.c_str()) != 0)
+        _exit(126);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    Outcome o;
+    int wstatus = 0;
+    if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
+      ADD_FAILURE() << "cannot run " << words[0] << ": " << std::strerror(errno);
+      return o;
+    }
+    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    o.exited = WIFEXITED(wstatus);
+    o.status = o.exited ? WEXITSTATUS(wstatus) : WTERMSIG(wstatus);
+    o.out = read_file(out_path);
+    o.err = read_file(err_path);
+    std::error_code ec;
+    if (fs::is_regular_file(work_ / "mavo.qst", ec)) o.result = read_file(work_ / "mavo.qst");
+    return o;
+  }
+
+  Outcome run(const std::vector<std::string>& args) {
+    std::vector<std::string> words = g_prefix;
+    words.push_back(g_program);
+    words.insert(words.end(), args.begin(), args.end());
+    return run_command(words);
+  }
+
+  // A run that must succeed silently, quickly and without a crash.
+  Outcome run_clean(const std::vector<std::string>& args) {
+    const Outcome o = run(args);
+    EXPECT_TRUE(o.exited) << "killed by signal " << o.status;
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "");
+    EXPECT_LT(o.seconds, 10.0);
+    return o;
+  }
+
+  // A run that must fail with status 1 and a system message naming `what`,
+  // leaving no result file.
+  void run_failing(const std::vector<std::string>& args, const std::string& what, int error) {
+    const Outcome o = run(args);
+    EXPECT_TRUE(o.exited) << "killed by signal " << o.status;
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    expect_system_message(o.err, what, error);
+    EXPECT_FALSE(o.result) << "no mavo.qst may be written";
+  }
+
+  fs::path root_, work_;
+};
+
+// ---- scripts in, exact bytes out ----
+
+struct Case {
+  const char* name;
+  std::string input;                    // written to in.qst
+  std::vector<std::string> args;        // the command line after the program
+  std::optional<std::string> existing;  // a mavo.qst present before the run
+  int status;
+  std::string err_what;                 // stderr names this with errno `err_errno`...
+  int err_errno;                        // ...or stays empty when 0
+  std::optional<std::string> result;    // the new mavo.qst; none: nothing is written
+};
+
+const std::vector<std::string> kIn = {"in.qst"};
+
+const Case kCases[] = {
+    {"road_lf", kRoad, kIn, {}, 0, "", 0, kRoadResult},
+    {"road_crlf", ":start\r\n mavo room2, Go on & act1\r\nend\r\n", kIn, {}, 0, "", 0, kRoadResult},
+    {"replaces_longer_existing_result", kRoad, kIn, std::string(5000, 'o'), 0, "", 0, kRoadResult},
+    {"earlier_arguments_ignored", kRoad, {"missing.qst", "-x", "in.qst"}, {}, 0, "", 0, kRoadResult},
+    {"plain_button_writes_nothing", ":a\nmavo room, Look\n", kIn, {}, 0, "", 0, {}},
+    {"plain_button_keeps_existing", ":a\nmavo room, Look\n", kIn, "old\r\nresult\r\n", 0, "", 0, {}},
+    {"empty_writes_nothing", "", kIn, {}, 0, "", 0, {}},
+    {"empty_keeps_existing", "", kIn, "old", 0, "", 0, {}},
+    {"no_buttons", ":a\nmsg hello\nend\n", kIn, {}, 0, "", 0, {}},
+    {"ctrl_z_ends_input", ":a\n mavo r,c & x\n\x1a\n mavo q,w & y\n", kIn, {}, 0, "", 0,
+     crlf(":a\n" + kButtonRC + kTailRC)},
+    {"ctrl_z_first_byte", "\x1a:a\n mavo r,c & x\n", kIn, {}, 0, "", 0, {}},
+    {"nul_is_an_ordinary_byte", ":a\n\0\n mavo r,c & x\n"s, kIn, {}, 0, "", 0,
+     crlf(":a\n\0\n"s + kButtonRC + kTailRC)},
+    {"lone_cr_kept", ":a\nfoo\rbar\r\r\n mavo r,c & x\n\r", kIn, {}, 0, "", 0,
+     crlf(":a\nfoo\rbar\r\n" + kButtonRC + "\r" + kTailRC)},
+    {"missing_script", kRoad, {"nope.qst"}, {}, 1, "nope.qst", ENOENT, {}},
+    {"missing_script_keeps_existing", kRoad, {"nope.qst"}, "old", 1, "nope.qst", ENOENT, {}},
+    {"missing_names_path_as_given", kRoad, {"sub/../nope.qst"}, {}, 1, "sub/../nope.qst", ENOENT, {}},
+    {"missing_last_of_two", kRoad, {"in.qst", "nope.qst"}, {}, 1, "nope.qst", ENOENT, {}},
+};
+
+class Script : public Cli, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(Script, GivesExactResult) {
+  const Case& c = GetParam();
+  put("in.qst", c.input);
+  if (c.existing) put("mavo.qst", *c.existing);
+  const Outcome o = run(c.args);
+  ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+  EXPECT_EQ(o.status, c.status);
+  EXPECT_EQ(o.out, "");
+  if (c.err_errno == 0) {
+    EXPECT_EQ(o.err, "");
+  } else {
+    expect_system_message(o.err, c.err_what, c.err_errno);
+  }
+  if (c.result) {
+    EXPECT_EQ(o.result, c.result);
+  } else if (c.existing) {
+    EXPECT_EQ(o.result, c.existing) << "an existing mavo.qst must be left as it was";
+  } else {
+    EXPECT_TRUE(result_absent());
+  }
+  EXPECT_EQ(read_file(work_ / "in.qst"), c.input) << "the script itself must not change";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Script, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
+
+// ---- command line and file placement ----
+
+TEST_F(Cli, NoArgumentPrintsVersionAndUsage) {
+  const Outcome o = run({});
+  ASSERT_TRUE(o.exited);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "");
+  const std::regex shape(
+      "Qor  (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) ( [1-9]|[12][0-9]|3[01]) [0-9]{4} "
+      "([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\n\nmavo <qst-file>\n");
+  EXPECT_TRUE(std::regex_match(console(o.out), shape)) << "got: " << o.out;
+  EXPECT_TRUE(fs::is_empty(work_)) << "nothing may be written";
+}
+
+TEST_F(Cli, DirectoryAsScript) {
+  fs::create_directory(work_ / "somedir");
+  run_failing({"somedir"}, "somedir", EISDIR);
+}
+
+TEST_F(Cli, UnreadableScript) {
+  SKIP_UNDER_PREFIX();
+  SKIP_AS_ROOT();
+  put("in.qst", kRoad);
+  fs::permissions(work_ / "in.qst", fs::perms::none);
+  run_failing({"in.qst"}, "in.qst", EACCES);
+}
+
+TEST_F(Cli, ResultGoesToCurrentFolderNotBesideScript) {
+  fs::create_directory(work_ / "in");
+  put("in/road.qst", kRoad);
+  EXPECT_EQ(run_clean({"in/road.qst"}).result, kRoadResult);
+  EXPECT_FALSE(fs::exists(work_ / "in" / "mavo.qst"));
+  fs::remove(work_ / "mavo.qst");
+  // An absolute path to a script in another folder.
+  write_file(root_ / "far.qst", kRoad);
+  EXPECT_EQ(run_clean({(root_ / "far.qst").string()}).result, kRoadResult);
+  EXPECT_FALSE(fs::exists(root_ / "mavo.qst"));
+}
+
+// ---- result file errors ----
+
+TEST_F(Cli, ResultNameTakenByFolder) {
+  put("in.qst", kRoad);
+  fs::create_directory(work_ / "mavo.qst");
+  run_failing({"in.qst"}, "mavo.qst", EISDIR);
+  // With nothing to expand the result is never opened, so the folder is no error.
+  put("plain.qst", ":a\nmavo room, Look\n");
+  run_clean({"plain.qst"});
+  EXPECT_TRUE(fs::is_directory(work_ / "mavo.qst"));
+}
+
+TEST_F(Cli, ResultFolderReadOnly) {
+  SKIP_UNDER_PREFIX();
+  SKIP_AS_ROOT();
+  put("in.qst", kRoad);
+  fs::permissions(work_, fs::perms::owner_read | fs::perms::owner_exec);
+  run_failing({"in.qst"}, "mavo.qst", EACCES);
+}
+
+TEST_F(Cli, ResultDeviceFull) {
+  SKIP_UNDER_PREFIX();
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  put("in.qst", kRoad);
+  fs::create_symlink("/dev/full", work_ / "mavo.qst");
+  run_failing({"in.qst"}, "mavo.qst", ENOSPC);
+}
+
+// ---- reading in chunks: line ends and Ctrl-Z far into the file ----
+
+// Lines of filler that put the next byte at `offset`.
+std::string pad_to(std::string text, std::size_t offset) {
+  while (text.size() + 10 < offset) text += "msg xxxxx\n";
+  text.append(offset - text.size() - 1, 'y');
+  return text + "\n";
+}
+
+TEST_F(Cli, CrLfAcrossReadBoundary) {
+  // A CR as the last byte of the first 64 KiB read: followed by an LF the pair
+  // still becomes one LF, followed by anything else the CR stays.
+  const std::string head = pad_to(":a\n", 65536);
+  std::string split = head;
+  split.back() = '\r';
+  const std::string button = " mavo r,c & x\n";
+  put("lf.qst", head + button);
+  put("crlf.qst", split + "\n" + button);
+  put("cr.qst", split + "z\n" + button);
+  const Outcome lf = run_clean({"lf.qst"});
+  fs::remove(work_ / "mavo.qst");
+  const Outcome pair = run_clean({"crlf.qst"});
+  fs::remove(work_ / "mavo.qst");
+  const Outcome lone = run_clean({"cr.qst"});
+  ASSERT_TRUE(lf.result && pair.result);
+  EXPECT_TRUE(same_bytes(lf.result, crlf(head + kButtonRC + kTailRC)));
+  EXPECT_TRUE(same_bytes(pair.result, *lf.result));
+  EXPECT_TRUE(same_bytes(lone.result, crlf(split + "z\n" + kButtonRC + kTailRC)));
+}
+
+TEST_F(Cli, CtrlZBeyondFirstChunk) {
+  const std::string button = " mavo r,c & x\n";
+  const std::string filler = pad_to(":a\n" + button, 200000).substr(3 + button.size());
+  put("in.qst", ":a\n" + button + filler + "\x1a\n mavo q,w & y\n");
+  const Outcome o = run_clean({"in.qst"});
+  EXPECT_TRUE(same_bytes(o.result, crlf(":a\n" + kButtonRC + filler + kTailRC)));
+}
+
+// ---- out of memory ----
+
+TEST_F(Cli, OutOfMemoryEndsSilently) {
+  SKIP_UNDER_PREFIX();
+  // 64 MiB of address space is ample for the program itself and far below what a
+  // 200 MB script needs; status 97 tells that the shell cannot set the limit.
+  const auto limited = [&](const std::string& script) {
+    return run_command({"/bin/sh", "-c", "ulimit -v 65536 2>/dev/null || exit 97; exec \"$0\" \"$@\"",
+                        g_program, script});
+  };
+  put("small.qst", kRoad);
+  const Outcome small = limited("small.qst");
+  if (small.exited && small.status == 97) GTEST_SKIP() << "ulimit -v is not supported here";
+  ASSERT_EQ(small.status, 0) << "the limit leaves no room to start: " << small.err;
+  ASSERT_EQ(small.result, kRoadResult);
+  fs::remove(work_ / "mavo.qst");
+  {
+    std::ofstream big(work_ / "big.qst", std::ios::binary);
+    big << ":a\n mavo r,c & x\n";
+    std::string lines;
+    for (int i = 0; i < 512 * 1024; ++i) lines += "x\n";
+    for (int i = 0; i < 200; ++i) big << lines;
+    ASSERT_TRUE(big.good());
+  }
+  const Outcome o = limited("big.qst");
+  EXPECT_TRUE(o.exited) << "killed by signal " << o.status;
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "") << "running out of memory prints nothing";
+  EXPECT_TRUE(result_absent());
+}
+
+// ---- hostile inputs: status 0, no crash, quickly ----
+
+TEST_F(Cli, BinaryNoise) {
+  // Random bytes with an action button every 64 KiB, so that the expansion runs
+  // over the noise too.
+  std::mt19937 gen(20240611);
+  std::string noise;
+  for (int block = 0; block < 64; ++block) {
+    for (int i = 0; i < 65536; ++i) {
+      const char c = static_cast<char>(gen() & 0xFF);
+      noise += c == '\x1a' ? '\x1b' : c;  // a Ctrl-Z would end the input early
+    }
+    noise += "\n mavo r,c & x\n";
+  }
+  put("in.qst", noise);
+  const Outcome o = run_clean({"in.qst"});
+  ASSERT_TRUE(o.result);
+  expect_well_formed(*o.result);
+}
+
+TEST_F(Cli, ScriptAlphabetNoise) {
+  // Random text made of what statements are made of, so that many partial and
+  // complete buttons, labels, comments and line ends turn up.
+  const std::string alphabet = "mavo mavo ,,&&::;\n\n\r \tabc\0"s;
+  std::mt19937 gen(7);
+  std::string noise(3 << 20, '\0');
+  for (char& c : noise) c = alphabet[gen() % alphabet.size()];
+  put("in.qst", noise);
+  const Outcome o = run_clean({"in.qst"});
+  ASSERT_TRUE(o.result);
+  expect_well_formed(*o.result);
+}
+
+TEST_F(Cli, ManyNulsThenButton) {
+  const std::string nuls(1 << 20, '\0');
+  put("in.qst", ":a\n" + nuls + "\n mavo r,c & x\n");
+  EXPECT_TRUE(same_bytes(run_clean({"in.qst"}).result, crlf(":a\n" + nuls + "\n" + kButtonRC + kTailRC)));
+}
+
+TEST_F(Cli, OnlyCarriageReturns) {
+  put("in.qst", std::string(2 << 20, '\r'));
+  run_clean({"in.qst"});
+  EXPECT_TRUE(result_absent());
+}
+
+TEST_F(Cli, FiftyMegabyteLine) {
+  const std::string line(50'000'000, 'a');
+  put("in.qst", line + "\n:a\n mavo r,c & x\n");
+  EXPECT_TRUE(same_bytes(run_clean({"in.qst"}).result, crlf(line + "\n:a\n" + kButtonRC + kTailRC)));
+}
+
+TEST_F(Cli, OnlyKeywords) {
+  std::string keywords;
+  for (int i = 0; i < 600000; ++i) keywords += "mavo ";
+  put("in.qst", keywords);
+  run_clean({"in.qst"});
+  EXPECT_TRUE(result_absent());
+}
+
+TEST_F(Cli, TwentyThousandButtons) {
+  std::string script = ":a\n", lines, blocks;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string n = std::to_string(i);
+    script += " mavo r" + n + ",c" + n + " & x" + n + "\n";
+    lines += " btn mavo_r" + n + "_c" + n + "_,c" + n + " \n";
+    blocks += ":mavo_r" + n + "_c" + n + "_\nx" + n + "\ngoto r" + n + "\nend\n\n";
+  }
+  put("in.qst", script);
+  const std::string want =
+      crlf(":a\n" + lines + "\nend\n;===== mavo implementation =====\n" + blocks + "\nend\n");
+  EXPECT_TRUE(same_bytes(run_clean({"in.qst"}).result, want));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s [gtest flags] <path-to-mavo> [prefix words...]\n", argv[0]);
+    return 2;
+  }
+  char resolved[PATH_MAX];
+  if (realpath(argv[1], resolved) == nullptr) {
+    std::perror(argv[1]);
+    return 2;
+  }
+  g_program = resolved;
+  for (int i = 2; i < argc; ++i) g_prefix.emplace_back(argv[i]);
+  return RUN_ALL_TESTS();
+}
