@@ -14,6 +14,9 @@ struct clean_case {
   std::string out;
 };
 
+// Names the case in test reports instead of dumping its bytes.
+void PrintTo(const clean_case& c, std::ostream* os) { *os << c.name; }
+
 class CleanSource : public ::testing::TestWithParam<clean_case> {};
 
 // Each case: the exact text before and after the clean-up, checked against the

@@ -35,6 +35,9 @@ struct expand_case {
   std::string file;
 };
 
+// Names the case in test reports instead of dumping its bytes.
+void PrintTo(const expand_case& c, std::ostream* os) { *os << c.name; }
+
 class Expand : public ::testing::TestWithParam<expand_case> {};
 
 // Each case: a script in, the exact result file out, from the run and from the

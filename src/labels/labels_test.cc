@@ -75,6 +75,9 @@ struct collect_case {
   std::vector<std::string> labels;  // in the order they are recorded
 };
 
+// Names the case in test reports instead of dumping its bytes.
+void PrintTo(const collect_case& c, std::ostream* os) { *os << c.name; }
+
 class CollectLabels : public ::testing::TestWithParam<collect_case> {};
 
 TEST_P(CollectLabels, RecordsTheRestOfEachLineAfterItsFirstColon) {
