@@ -27,7 +27,7 @@ struct shared_key {
 
 struct shared_key_hash {
   std::size_t operator()(const shared_key& key) const {
-    return std::hash<std::string_view>()(key.actions) ^ (key.climb_id * 0x9E3779B97F4A7C15ull);
+    return std::hash<std::string_view>()(key.actions) ^ static_cast<std::size_t>(key.climb_id * 0x9E3779B97F4A7C15ull);
   }
 };
 
