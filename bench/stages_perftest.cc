@@ -118,8 +118,8 @@ const table_trace& trace_of(std::int64_t rooms) {
   expand_action_buttons(text, table);
   table_trace trace;
   for (const label_entry& entry : table.entries) {
-    trace.names.push_back(entry.name);
-    trace.bodies.push_back(entry.body);
+    trace.names.emplace_back(entry.name);
+    trace.bodies.emplace_back(entry.body);
     trace.generated.push_back(entry.kind == LABEL_GENERATED);
   }
   return made.emplace(rooms, std::move(trace)).first->second;
@@ -156,7 +156,7 @@ void BM_label_table_ops(benchmark::State& state) {
         ++lookups;
         label_add(*table, trace.names[i], LABEL_GENERATED, trace.bodies[i]);
       } else {
-        label_add(*table, trace.names[i], LABEL_SOURCE, std::string());
+        label_add(*table, trace.names[i], LABEL_SOURCE, {});
       }
     }
     state.PauseTiming();

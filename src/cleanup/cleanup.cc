@@ -8,6 +8,16 @@ namespace {
 // A tab counts as a blank everywhere, since the clean-up turns every tab into one.
 bool is_blank_or_tab(char c) { return c == BLANK || c == '\t'; }
 
+// The bytes that can start a rule: everything else is copied as a run.
+struct special_bytes {
+  bool table[256] = {};
+  constexpr special_bytes() {
+    for (const char c : {'\n', '/', ';', '\t'}) table[static_cast<unsigned char>(c)] = true;
+  }
+  bool operator()(char c) const { return table[static_cast<unsigned char>(c)]; }
+};
+constexpr special_bytes is_special;
+
 }  // namespace
 
 // The text is read at `r` and written back at `w <= r`. Everything at or after `r`
@@ -22,6 +32,14 @@ std::size_t clean_source(script_text& text) {
   // remembering that keeps a text full of unclosed "/*" linear.
   bool no_close_left = false;
   while (r < n) {
+    std::size_t run = r;
+    while (run < n && !is_special(t[run])) ++run;
+    if (run > r) {
+      if (w != r) std::memmove(t + w, t + r, run - r);
+      w += run - r;
+      r = run;
+      if (r == n) break;
+    }
     const char c = t[r];
     if (c == '\n') {
       std::size_t q = r + 1;

@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr std::size_t CHUNK = 64 * 1024;
+constexpr std::size_t READ_CHUNK = 64 * 1024;
+constexpr std::size_t WRITE_CHUNK = 256 * 1024;
 
 #ifdef _WIN32
 int create_file(const char* path) {
@@ -58,23 +59,30 @@ std::size_t length_hint(std::FILE* file) {
 
 void decode_text_mode(text_decoder& decoder, const char* in, std::size_t n, script_text& text) {
   alloc_or_exit(text, size_add_or_exit(text.size(), size_add_or_exit(n, 1)));
-  for (std::size_t i = 0; i < n && !decoder.ended; ++i) {
-    const char c = in[i];
-    if (decoder.pending_cr) {
-      decoder.pending_cr = false;
-      if (c == '\n') {
-        text += '\n';
-        continue;
-      }
+  std::size_t i = 0;
+  if (decoder.pending_cr && n > 0) {
+    decoder.pending_cr = false;
+    if (in[0] == '\n') {
+      text += '\n';
+      i = 1;
+    } else {
       text += '\r';
     }
-    if (c == '\r') {
-      decoder.pending_cr = true;
-    } else if (c == CTRL_Z) {
+  }
+  while (i < n && !decoder.ended) {
+    // Copy the run up to the next CR or Ctrl-Z as it is.
+    std::size_t j = i;
+    while (j < n && in[j] != '\r' && in[j] != CTRL_Z) ++j;
+    text.append(in + i, j - i);
+    if (j == n) break;
+    if (in[j] == CTRL_Z) {
       decoder.ended = true;
-    } else {
-      text += c;
+    } else if (j + 1 == n) {
+      decoder.pending_cr = true;  // its follower comes with the next read
+    } else if (in[j + 1] != '\n') {
+      text += '\r';
     }
+    i = j + 1;
   }
 }
 
@@ -86,9 +94,16 @@ void finish_text_mode(text_decoder& decoder, script_text& text) {
 
 std::size_t encode_text_mode(const char* in, std::size_t n, char* out) {
   char* w = out;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (in[i] == '\n') *w++ = '\r';
-    *w++ = in[i];
+  const char* const end = in + n;
+  while (in < end) {
+    const void* found = std::memchr(in, '\n', static_cast<std::size_t>(end - in));
+    const char* lf = found == nullptr ? end : static_cast<const char*>(found);
+    std::memcpy(w, in, static_cast<std::size_t>(lf - in));
+    w += lf - in;
+    if (lf == end) break;
+    *w++ = '\r';
+    *w++ = '\n';
+    in = lf + 1;
   }
   return static_cast<std::size_t>(w - out);
 }
@@ -99,7 +114,7 @@ bool read_script(const char* path, script_text& text) {
   // Room for the text, the end sentinel and the banner; the read goes on past the
   // hint, so a pipe or a growing file is read to its end.
   alloc_or_exit(text, size_add_or_exit(length_hint(file), 64));
-  static char buffer[CHUNK];
+  static char buffer[READ_CHUNK];
   text_decoder decoder;
   while (!decoder.ended) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
@@ -120,10 +135,10 @@ bool read_script(const char* path, script_text& text) {
 bool write_result(const char* path, std::string_view first, std::string_view second) {
   const int fd = create_file(path);
   if (fd < 0) return false;
-  static char out[2 * CHUNK];
+  static char out[2 * WRITE_CHUNK];
   for (const std::string_view part : {first, second}) {
-    for (std::size_t at = 0; at < part.size(); at += CHUNK) {
-      const std::size_t n = part.size() - at < CHUNK ? part.size() - at : CHUNK;
+    for (std::size_t at = 0; at < part.size(); at += WRITE_CHUNK) {
+      const std::size_t n = part.size() - at < WRITE_CHUNK ? part.size() - at : WRITE_CHUNK;
       if (!write_all(fd, out, encode_text_mode(part.data() + at, n, out))) {
         const int error = errno;
         close_file(fd);

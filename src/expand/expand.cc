@@ -142,7 +142,7 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
     const std::string_view caption(ahead.data() + c + 1, e - (c + 1));
     const std::string_view actions(ahead.data() + act_begin, act_end - act_begin);
     const generated_name name = make_generated_name(table, names, label, caption, actions);
-    const std::string& block_name = name.entry->name;
+    const std::string_view block_name = name.entry->name;
 
     // What lies before the statement is final now; the replacement follows it.
     std::size_t done_size = size_add_or_exit(t.done.size(), k - t.read);
@@ -156,7 +156,7 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
     t.done += caption;
 
     if (name.is_new) {
-      const std::string& body = name.entry->body;
+      const std::string_view body = name.entry->body;
       std::size_t grown = size_add_or_exit(ahead.size(), template_fixed_len(BLOCK_HEAD) + template_fixed_len(BLOCK_BODY));
       grown = size_add_or_exit(grown, size_add_or_exit(block_name.size(), body.size()));
       alloc_or_exit(ahead, size_add_or_exit(grown, label_end - ls));

@@ -39,7 +39,69 @@ bool shares_actions(const label_entry& entry, std::string_view actions) {
 }
 
 generated_name add_block(label_table& table, std::string_view name, std::string_view actions) {
-  return {&label_add(table, name, LABEL_GENERATED, std::string(actions)), true};
+  return {&label_add(table, name, LABEL_GENERATED, actions), true};
+}
+
+// Doubles an open-addressing index (value-initialised slots are empty) and puts
+// every used slot back by its hash.
+template <typename Slot, typename Used, typename Hash>
+void grow_index(std::vector<Slot>& slots, Used used, Hash hash_of) {
+  std::vector<Slot> old(slots.empty() ? 64 : 2 * slots.size());
+  old.swap(slots);
+  const std::size_t mask = slots.size() - 1;
+  for (const Slot& s : old) {
+    if (!used(s)) continue;
+    std::size_t i = hash_of(s) & mask;
+    while (used(slots[i])) i = (i + 1) & mask;
+    slots[i] = s;
+  }
+}
+
+// The climb of the base whose own name is taken by `base`, made when it is new.
+name_climb& find_climb(name_cache& cache, const label_entry& base) {
+  const std::uint32_t hash = hash_bytes(base.name);
+  if (2 * (cache.climbs.size() + 1) > cache.climb_slots.size())
+    grow_index(cache.climb_slots, [](std::uint32_t slot) { return slot != 0; },
+               [&](std::uint32_t slot) { return cache.climbs[slot - 1].hash; });
+  const std::size_t mask = cache.climb_slots.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    std::uint32_t& slot = cache.climb_slots[i];
+    if (slot == 0) {
+      cache.climbs.push_back(name_climb{&base, 2, hash});
+      slot = static_cast<std::uint32_t>(cache.climbs.size());
+      return cache.climbs.back();
+    }
+    name_climb& climb = cache.climbs[slot - 1];
+    if (climb.hash == hash && climb.base->name == base.name) return climb;
+  }
+}
+
+// The slot of the block with these actions passed on climb `climb`, or the empty
+// slot where it belongs.
+shared_block& find_shared(name_cache& cache, std::uint32_t climb, std::string_view actions) {
+  const std::uint32_t hash = hash_bytes(actions, climb * 0x9E3779B9u + 2166136261u);
+  if (2 * (cache.shared_used + 1) > cache.shared.size())
+    grow_index(cache.shared, [](const shared_block& s) { return s.entry != nullptr; },
+               [](const shared_block& s) { return s.hash; });
+  const std::size_t mask = cache.shared.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    shared_block& s = cache.shared[i];
+    if (s.entry == nullptr) {
+      s.climb = climb;
+      s.hash = hash;
+      return s;
+    }
+    if (s.hash == hash && s.climb == climb && s.entry->body == actions) return s;
+  }
+}
+
+// Remembers that climb `climb` passed the generated block `entry`, unless a block
+// with the same actions was passed earlier on it.
+void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& entry) {
+  shared_block& s = find_shared(cache, climb, entry.body);
+  if (s.entry != nullptr) return;
+  s.entry = &entry;
+  ++cache.shared_used;
 }
 
 }  // namespace
@@ -51,21 +113,21 @@ generated_name make_generated_name(label_table& table, name_cache& cache, std::s
   if (found == nullptr) return add_block(table, cache.base, actions);
   if (shares_actions(*found, actions)) return {found, false};
 
-  const auto id = static_cast<std::uint32_t>(cache.climbs.size());
-  name_climb& climb = cache.climbs.try_emplace(cache.base, name_climb{2, id}).first->second;
-  const auto known = cache.shared.find(shared_key{climb.id, actions});
-  if (known != cache.shared.end()) return {known->second, false};
+  name_climb& climb = find_climb(cache, *found);
+  const auto climb_index = static_cast<std::uint32_t>(&climb - cache.climbs.data());
+  const shared_block& known = find_shared(cache, climb_index, actions);
+  if (known.entry != nullptr) return {known.entry, false};
 
   for (;;) {
     compose_candidate(cache.candidate, cache.base, climb.next_suffix++);
     found = label_find(table, cache.candidate);
     if (found == nullptr) {
       const generated_name made = add_block(table, cache.candidate, actions);
-      cache.shared.try_emplace(shared_key{climb.id, made.entry->body}, made.entry);
+      remember_shared(cache, climb_index, *made.entry);
       return made;
     }
     if (found->kind == LABEL_GENERATED) {
-      cache.shared.try_emplace(shared_key{climb.id, found->body}, found);
+      remember_shared(cache, climb_index, *found);
       if (found->body == actions) return {found, false};
     }
   }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "labels/labels.h"
 
@@ -14,29 +14,27 @@ constexpr std::string_view NAME_PREFIX = "mavo_";
 // What is known of one base name's suffix climb. Taken names stay taken (entries
 // are never removed), so a climb can resume where the last one stopped.
 struct name_climb {
+  const label_entry* base;    // the entry that took the base name itself: its name is the key
   std::uint64_t next_suffix;  // every candidate before this one is taken
-  std::uint32_t id;
+  std::uint32_t hash;         // of the base name
 };
 
-// A base name's climb and one action text: the key of a block it may share.
-struct shared_key {
-  std::uint32_t climb_id;
-  std::string_view actions;  // the body of a table entry, which never moves
-  bool operator==(const shared_key&) const = default;
-};
-
-struct shared_key_hash {
-  std::size_t operator()(const shared_key& key) const {
-    return std::hash<std::string_view>()(key.actions) ^ static_cast<std::size_t>(key.climb_id * 0x9E3779B97F4A7C15ull);
-  }
+// A generated block passed on a climb, to be found again by the climb and its actions.
+struct shared_block {
+  const label_entry* entry;  // nullptr: an empty slot
+  std::uint32_t climb;       // the climb's index
+  std::uint32_t hash;        // of the climb and the actions
 };
 
 // The run's memory of past climbs, so that the n-th button of one base does not
-// try n names again. Only bases whose own name turned out taken get a climb.
+// try n names again. Only bases whose own name turned out taken get a climb. Both
+// indexes are open-addressing tables, a power of two in size and at most half full.
 struct name_cache {
-  std::unordered_map<std::string, name_climb> climbs;
-  // For each climb, the first generated block passed on it with the given actions.
-  std::unordered_map<shared_key, const label_entry*, shared_key_hash> shared;
+  std::vector<name_climb> climbs;
+  std::vector<std::uint32_t> climb_slots;  // a climb's index + 1; 0: empty
+  // For each climb, the first generated block passed on it with given actions.
+  std::vector<shared_block> shared;
+  std::size_t shared_used = 0;
   std::string base;       // scratch: the cleaned base name of the current button
   std::string candidate;  // scratch: the base name with a suffix
 };

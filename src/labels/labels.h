@@ -3,40 +3,55 @@
 
 #include <cstdint>
 #include <deque>
-#include <string>
+#include <memory>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "text/text.h"
 
 enum label_kind : std::uint8_t { LABEL_SOURCE = 0, LABEL_GENERATED = 1 };
 
 struct label_entry {
-  std::uint32_t name_len;
-  std::string name;
+  std::string_view name;  // the entry's own copy, held by the table
   label_kind kind;
-  std::string body;  // a generated block's action text; empty for a source label
+  std::string_view body;  // a generated block's action text; empty for a source label
+  std::uint32_t hash;     // a hash of the whole name, to pass over most other names at once
 };
 
 constexpr int LABEL_CHAINS = 256;
 
-// 256 chains chosen by `label_hash`. Each chain maps a name to the newest of its
-// entries, so that a lookup costs the same however many names share the chain
-// (anagrams always do), while the newest equal name is still the one found.
+// One chain: every name whose byte sum falls on it. It is stored as an open-
+// addressing index of its newest entries by name, so that a lookup costs the same
+// however many names share the chain (anagrams always do).
+struct label_chain {
+  struct slot {
+    const label_entry* entry;  // nullptr: empty
+    std::uint32_t hash;
+  };
+  std::vector<slot> slots;  // a power of two in size, at most half full
+  std::size_t used = 0;
+};
+
+// 256 chains chosen by `label_hash`; a name added again hides the older entry, so
+// the newest equal name is the one found. Names and bodies live in large blocks
+// that are released at once.
 struct label_table {
-  std::deque<label_entry> entries;  // every entry in order of adding; never moves
-  std::unordered_map<std::string_view, const label_entry*> chains[LABEL_CHAINS];
+  std::deque<label_entry> entries;  // every entry in order of adding; they never move
+  label_chain chains[LABEL_CHAINS];
+  std::vector<std::unique_ptr<char[]>> blocks;
+  char* free_at = nullptr;
+  std::size_t free_left = 0;
 };
 
 // The sum of the name's bytes, taken as unsigned values, modulo 256.
 std::uint8_t label_hash(std::string_view name);
 
-// Makes every chain empty.
+// Makes every chain empty (the entries stay until the table is released).
 void label_table_clear(label_table& table);
 
-// Adds a new entry (equal names are allowed; the newest is found first) and yields it.
-const label_entry& label_add(label_table& table, std::string_view name, label_kind kind,
-                             std::string body);
+// Adds a new entry with its own copies of the name and the body (equal names are
+// allowed; the newest is found first) and yields it.
+const label_entry& label_add(label_table& table, std::string_view name, label_kind kind, std::string_view body);
 
 // The newest entry whose name equals `name` byte for byte, or nullptr.
 const label_entry* label_find(const label_table& table, std::string_view name);

@@ -32,3 +32,14 @@ std::size_t skip_blanks_back(std::string_view text, std::size_t start, std::size
   while (pos > start && text[pos] == BLANK) --pos;
   return pos;
 }
+
+std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed) {
+  std::uint32_t h = seed;
+  for (const char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  h ^= h >> 16;
+  h *= 0x85ebca6bu;
+  h ^= h >> 13;
+  h *= 0xc2b2ae35u;
+  h ^= h >> 16;
+  return h;
+}

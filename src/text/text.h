@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,10 @@ std::size_t skip_blanks(std::string_view text, std::size_t pos);
 // Steps back from `pos` over blanks, never before `start`: the first non-blank
 // position met going back, or `start` itself.
 std::size_t skip_blanks_back(std::string_view text, std::size_t start, std::size_t pos);
+
+// A 32-bit hash of the bytes (FNV-1a with a final mix, so that every bit of the
+// result depends on every byte) for the run's hash tables.
+std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed = 2166136261u);
 
 // The number of characters an output template writes apart from its conversions
 // (every "%" and the character after it are not counted).
