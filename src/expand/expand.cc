@@ -94,6 +94,9 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
   split_text t;
   t.ahead = std::move(text);
   name_cache names;
+  // Room for a result of about twice the script, reserved at once: only the pages
+  // written are ever touched, and the text is never copied to a larger buffer.
+  alloc_or_exit(t.done, size_add_or_exit(t.ahead.size(), t.ahead.size() / 4 * 5));
   forward_finder comma, brace, caption_end;
   std::size_t label_comma = NOT_FOUND, label_end = 0;  // the last label's "," and where it ends
   std::uint64_t count = 0;
