@@ -111,9 +111,12 @@ std::size_t encode_text_mode(const char* in, std::size_t n, char* out) {
 bool read_script(const char* path, script_text& text) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return false;
-  // Room for the text, the end sentinel and the banner; the read goes on past the
-  // hint, so a pipe or a growing file is read to its end.
-  alloc_or_exit(text, size_add_or_exit(length_hint(file), 64));
+  // Room for the text, the end sentinel and the banner, and for the blocks that the
+  // expansion appends to it, so that the text is never moved to a larger buffer
+  // (only the pages written are ever touched). The read goes on past the hint, so
+  // a pipe or a growing file is read to its end.
+  const std::size_t hint = length_hint(file);
+  alloc_or_exit(text, size_add_or_exit(size_add_or_exit(hint, hint / 4 * 5), 64));
   static char buffer[READ_CHUNK];
   text_decoder decoder;
   while (!decoder.ended) {
