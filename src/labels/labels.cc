@@ -39,19 +39,25 @@ std::string_view keep(label_table& table, std::string_view bytes) {
 
 // The slot that holds `name`, or the empty slot where it belongs.
 template <typename Slot>
-Slot& find_slot(Slot* slots, std::size_t size, std::string_view name, std::uint32_t hash) {
+Slot& find_slot(const std::deque<label_entry>& entries, Slot* slots, std::size_t size, std::string_view name,
+                std::uint32_t hash) {
   const std::size_t mask = size - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     Slot& s = slots[i];
-    if (s.entry == nullptr || (s.hash == hash && s.entry->name == name)) return s;
+    if (s.entry == 0 || (s.hash == hash && entries[s.entry - 1].name == name)) return s;
   }
 }
 
 void grow_chain(label_chain& chain) {
   std::vector<label_chain::slot> old(chain.slots.empty() ? FIRST_SLOTS : 2 * chain.slots.size());
   old.swap(chain.slots);
-  for (const label_chain::slot& s : old)
-    if (s.entry != nullptr) find_slot(chain.slots.data(), chain.slots.size(), s.entry->name, s.hash) = s;
+  const std::size_t mask = chain.slots.size() - 1;
+  for (const label_chain::slot& s : old) {
+    if (s.entry == 0) continue;
+    std::size_t i = s.hash & mask;  // every name in the index is distinct: only a free slot is looked for
+    while (chain.slots[i].entry != 0) i = (i + 1) & mask;
+    chain.slots[i] = s;
+  }
 }
 
 }  // namespace
@@ -73,17 +79,20 @@ const label_entry& label_add(label_table& table, std::string_view name, label_ki
   const name_hashes h = hash_name(name);
   label_chain& chain = table.chains[h.chain];
   if (2 * (chain.used + 1) > chain.slots.size()) grow_chain(chain);
-  const label_entry& entry = table.entries.emplace_back(label_entry{keep(table, name), kind, keep(table, body), h.full});
-  label_chain::slot& s = find_slot(chain.slots.data(), chain.slots.size(), name, h.full);
-  if (s.entry == nullptr) ++chain.used;
-  s = {&entry, h.full};
+  if (table.entries.size() >= UINT32_MAX) out_of_memory();  // an index must fit in a slot
+  label_chain::slot& s = find_slot(table.entries, chain.slots.data(), chain.slots.size(), name, h.full);
+  if (s.entry == 0) ++chain.used;
+  const label_entry& entry = table.entries.emplace_back(label_entry{keep(table, name), kind, keep(table, body)});
+  s = {static_cast<std::uint32_t>(table.entries.size()), h.full};
   return entry;
 }
 
 const label_entry* label_find(const label_table& table, std::string_view name) {
   const name_hashes h = hash_name(name);
   const std::vector<label_chain::slot>& slots = table.chains[h.chain].slots;
-  return slots.empty() ? nullptr : find_slot(slots.data(), slots.size(), name, h.full).entry;
+  if (slots.empty()) return nullptr;
+  const label_chain::slot& s = find_slot(table.entries, slots.data(), slots.size(), name, h.full);
+  return s.entry == 0 ? nullptr : &table.entries[s.entry - 1];
 }
 
 void label_table_release(label_table& table) {

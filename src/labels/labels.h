@@ -15,7 +15,6 @@ struct label_entry {
   std::string_view name;  // the entry's own copy, held by the table
   label_kind kind;
   std::string_view body;  // a generated block's action text; empty for a source label
-  std::uint32_t hash;     // a hash of the whole name, to pass over most other names at once
 };
 
 constexpr int LABEL_CHAINS = 256;
@@ -25,8 +24,8 @@ constexpr int LABEL_CHAINS = 256;
 // however many names share the chain (anagrams always do).
 struct label_chain {
   struct slot {
-    const label_entry* entry;  // nullptr: empty
-    std::uint32_t hash;
+    std::uint32_t entry;  // the entry's index + 1; 0: empty
+    std::uint32_t hash;   // of the entry's name, to pass over most other names at once
   };
   std::vector<slot> slots;  // a power of two in size, at most half full
   std::size_t used = 0;
