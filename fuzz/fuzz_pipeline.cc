@@ -1,0 +1,175 @@
+// libFuzzer target of the whole pipeline, in memory: the bytes of a script file are
+// decoded in text mode, transformed, and encoded as the writer would write them. The
+// fast stages are compared with the plain reference transformation, and the text-mode
+// layers are checked for the properties the program relies on. Any broken property
+// aborts, naming itself on stderr.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "cleanup/cleanup.h"
+#include "driver/io.h"
+#include "driver/run.h"
+#include "reference.h"
+
+namespace {
+
+[[noreturn]] void broken(const char* what, int line) {
+  std::fprintf(stderr, "fuzz_pipeline.cc:%d: property broken: %s\n", line, what);
+  std::abort();
+}
+
+#define MAVO_CHECK(cond)                     \
+  do {                                       \
+    if (!(cond)) broken(#cond, __LINE__);    \
+  } while (0)
+
+// Text mode decoding written out plainly: everything before the first Ctrl-Z, with
+// each CR LF pair as LF and every other byte, lone CR included, as it is.
+std::string plain_decode(std::string_view in) {
+  const std::size_t stop = in.find(CTRL_Z);
+  if (stop != std::string_view::npos) in = in.substr(0, stop);
+  std::string out;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == '\r' && i + 1 < in.size() && in[i + 1] == '\n') continue;
+    out += in[i];
+  }
+  return out;
+}
+
+// The product decoder fed in pieces of `chunk` bytes, as a read loop feeds it.
+script_text decode_in_chunks(std::string_view in, std::size_t chunk) {
+  script_text text;
+  text_decoder decoder;
+  for (std::size_t at = 0; at < in.size(); at += chunk) {
+    const std::size_t n = in.size() - at < chunk ? in.size() - at : chunk;
+    decode_text_mode(decoder, in.data() + at, n, text);
+  }
+  finish_text_mode(decoder, text);
+  return text;
+}
+
+std::string encode(std::string_view part) {
+  std::string out(2 * part.size(), '\0');
+  out.resize(encode_text_mode(part.data(), part.size(), out.data()));
+  return out;
+}
+
+struct pipeline_run {
+  script_text decoded;  // the script as read
+  script_text text;     // what the result file holds before its final end sentinel
+  std::uint64_t count = 0;
+  bool writes = false;  // whether the driver writes a result file at all
+  std::string bytes;    // the result file's bytes, text then end sentinel, as encoded
+};
+
+// The driver's steps on a script file's bytes, with the file replaced by memory.
+pipeline_run run_pipeline(std::string_view in) {
+  pipeline_run run;
+  text_decoder decoder;
+  decode_text_mode(decoder, in.data(), in.size(), run.decoded);
+  finish_text_mode(decoder, run.decoded);
+  run.text = run.decoded;
+  run.count = transform_script(run.text);
+  run.writes = run.count != 0;  // the driver's rule: nothing expanded, nothing written
+  // Encoded even when the driver would not write, so the writer's properties are
+  // checked on every input.
+  run.bytes = encode(run.text) + encode(END_SENTINEL);
+  return run;
+}
+
+bool same_output(const pipeline_run& a, const pipeline_run& b) {
+  return a.count == b.count && a.writes == b.writes && a.text == b.text && a.bytes == b.bytes;
+}
+
+bool ends_with(std::string_view s, std::string_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+// Every LF replaced by CR LF.
+std::string with_crlf(std::string_view in) {
+  std::string out;
+  out.reserve(2 * in.size());
+  for (const char c : in) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view in(reinterpret_cast<const char*>(data), size);
+  const pipeline_run first = run_pipeline(in);
+
+  // Decoding: the plain reading, and the same bytes fed in pieces (a CR at the end of
+  // a piece must wait for the next one). The piece size comes from the input.
+  MAVO_CHECK(first.decoded == plain_decode(in));
+  const std::size_t chunk = size == 0 ? 1 : 1 + data[size - 1] % 16;
+  MAVO_CHECK(decode_in_chunks(in, chunk) == first.decoded);
+  MAVO_CHECK(first.decoded.find(CTRL_Z) == script_text::npos);
+
+  // Clean-up alone against the reference, so a difference there is named as such.
+  {
+    script_text cleaned = first.decoded + std::string(END_SENTINEL);
+    const std::size_t length = clean_source(cleaned);
+    MAVO_CHECK(length == cleaned.size());
+    MAVO_CHECK(cleaned == reference_clean(first.decoded + "\nend\n"));
+  }
+
+  // The fast stages against the reference on the same decoded text.
+  const reference_result ref = reference_transform(first.decoded);
+  MAVO_CHECK(first.count == ref.count);
+  MAVO_CHECK(first.text == ref.text);
+
+  // Written exactly when something was expanded: then at least one block follows the
+  // banner (the first generated name is always new), otherwise the banner is last.
+  MAVO_CHECK(first.writes == (ref.count != 0));
+  if (first.writes) {
+    MAVO_CHECK(ends_with(first.text, "\nend\n\n"));
+  } else {
+    MAVO_CHECK(ends_with(first.text, BANNER));
+  }
+
+  // The encoded output: every LF comes with its CR, the end sentinel is last, and
+  // reading it back in text mode gives the text and the sentinel again.
+  for (std::size_t i = 0; i < first.bytes.size(); ++i)
+    if (first.bytes[i] == '\n') MAVO_CHECK(i > 0 && first.bytes[i - 1] == '\r');
+  MAVO_CHECK(ends_with(first.bytes, "\r\nend\r\n"));
+  MAVO_CHECK(first.text.find(CTRL_Z) == script_text::npos);
+  MAVO_CHECK(plain_decode(first.bytes) == first.text + std::string(END_SENTINEL));
+
+  // Inputs that must give the same output as these bytes, each run once: the same
+  // bytes again; the bytes before the first Ctrl-Z, since nothing after it counts;
+  // and, when every CR before the Ctrl-Z was part of a CR LF pair, the text as read
+  // (an input without CR) and its CR LF version. For raw bytes without CR, their CR
+  // LF version too, the bytes after a Ctrl-Z included.
+  struct variant {
+    const char* what;
+    std::string bytes;
+  };
+  variant variants[5];
+  std::size_t n_variants = 0;
+  const auto add_variant = [&](const char* what, std::string bytes) {
+    for (std::size_t i = 0; i < n_variants; ++i)
+      if (variants[i].bytes == bytes) return;
+    variants[n_variants++] = {what, std::move(bytes)};
+  };
+  add_variant("the same bytes a second time give the same output", std::string(in));
+  const std::size_t stop = in.find(CTRL_Z);
+  if (stop != std::string_view::npos)
+    add_variant("the bytes before the first Ctrl-Z give the same output", std::string(in.substr(0, stop)));
+  if (first.decoded.find('\r') == script_text::npos) {
+    add_variant("the text as read, given as input, gives the same output", first.decoded);
+    add_variant("the text as read with CR LF line ends gives the same output", with_crlf(first.decoded));
+  }
+  if (in.find('\r') == std::string_view::npos)
+    add_variant("the bytes with every LF as CR LF give the same output", with_crlf(in));
+  for (std::size_t i = 0; i < n_variants; ++i)
+    if (!same_output(run_pipeline(variants[i].bytes), first)) broken(variants[i].what, __LINE__);
+  return 0;
+}
