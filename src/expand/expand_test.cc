@@ -127,6 +127,11 @@ const expand_case FAR_REACHING[] = {
     CASE("brace_closed_in_an_earlier_block", "x\nmavo a,b & p}\nmavo c,d & {q\nz\n",
          "x\nbtn mavo_a_b_,b \nbtn mavo_c_d_,d \ngoto a\nend\n\n:mavo_c_d_\nq\nz\n\nend\n" + B +
              ":mavo_a_b_\np\ngoto c\nend\n\n\nend\n"),
+    // The first brace form finds no "}"; a later block brings one (from a label that
+    // reached past the first "{") and closes the third statement's braces.
+    CASE("brace_closed_by_a_block_made_after_a_failed_search", "x\nmavo a,b then mavo q}c & {x\np,r & s\nmavo t,u & {v\n",
+         "x\nmavo a,b then btn mavo_q}c_&_{x\np_r_,r \nbtn mavo_t_u_,u c_&_{x\np_r_\ns\ngoto q}c & {x\np\nend\n\n"
+         ":mavo_t_u_\nv\n\nend\n" + B + ":mavo_q\ngoto t\nend\n\n\nend\n"),
     // A "," found only in an earlier block: the label takes in the banner, whose blanks the name cleans.
     CASE("comma_found_in_an_earlier_block", "x\nmavo a,b & p,q&s\nmavo c & r\n",
          "x\nbtn mavo_a_b_,b \nbtn mavo_c_&_r\n\nend\n;=====_mavo_implementation_=====\n:mavo_a_b_\np_q,q\ngoto a\nend\n\n"
