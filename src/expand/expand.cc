@@ -47,6 +47,7 @@ struct forward_finder {
 // The first '&' or newline: where a caption ends.
 bool ends_caption(char c) { return c == '&' || c == '\n'; }
 
+// The first byte at or after `pos` that `match` accepts, or NOT_FOUND.
 template <typename Match>
 std::size_t find_forward(const script_text& text, forward_finder& finder, std::size_t pos, Match match) {
   std::size_t scan = pos;
@@ -88,93 +89,123 @@ std::size_t trim_actions(const script_text& text, std::size_t begin, std::size_t
   return end;
 }
 
+// The searches of the stage, each remembering its last answer.
+struct finders {
+  forward_finder comma, brace, caption_end;
+  std::size_t label_comma = NOT_FOUND;  // the "," of the last label cut...
+  std::size_t label_end = 0;            // ...and where that label ends
+};
+
+// The parts of one statement, as positions in `ahead`.
+struct statement {
+  std::size_t label_begin, label_end;
+  std::size_t caption_begin, caption_end;
+  std::size_t actions_begin, actions_end;
+  std::size_t end;  // the first byte after the statement
+};
+
+enum class cut_result { NOT_A_STATEMENT, PLAIN_BUTTON, ACTION_BUTTON };
+
+// Cuts the statement whose keyword starts at `k` into label, caption and actions.
+cut_result cut_statement(const split_text& t, finders& find, std::size_t k, statement& st) {
+  const script_text& ahead = t.ahead;
+  if (!starts_statement(t, k)) return cut_result::NOT_A_STATEMENT;
+
+  // The label runs up to the first "," anywhere after the keyword, trailing blanks dropped.
+  st.label_begin = skip_blanks(ahead, k + KEYWORD.size());
+  const std::size_t c = find_byte(ahead, find.comma, st.label_begin, ',');
+  if (c == NOT_FOUND || c == st.label_begin) return cut_result::NOT_A_STATEMENT;  // no "," at all, or no label
+  if (c != find.label_comma) {
+    find.label_comma = c;
+    find.label_end = c;
+    while (find.label_end > st.label_begin && ahead[find.label_end - 1] == BLANK) --find.label_end;
+  }
+  st.label_end = find.label_end;
+
+  // The caption runs, as written, up to the first "&" or newline.
+  st.caption_begin = c + 1;
+  st.caption_end = find_forward(ahead, find.caption_end, st.caption_begin, ends_caption);
+  if (st.caption_end == NOT_FOUND || ahead[st.caption_end] != '&') return cut_result::PLAIN_BUTTON;
+
+  // The actions: a "{...}" block, or the rest of the line.
+  const std::size_t a = skip_blanks(ahead, st.caption_end + 1);
+  if (a < ahead.size() && ahead[a] == '{') {
+    st.actions_begin = a + 1;
+    st.actions_end = find_byte(ahead, find.brace, st.actions_begin, '}');
+    if (st.actions_end == NOT_FOUND) return cut_result::NOT_A_STATEMENT;  // never closed: left as it is
+    st.end = st.actions_end + 1;
+  } else {
+    st.actions_begin = a;
+    const void* nl = std::memchr(ahead.data() + a, '\n', ahead.size() - a);
+    st.actions_end = nl == nullptr ? ahead.size() : static_cast<std::size_t>(static_cast<const char*>(nl) - ahead.data());
+    st.end = st.actions_end;  // the newline stays
+  }
+  st.actions_end = trim_actions(ahead, st.actions_begin, st.actions_end);
+  return cut_result::ACTION_BUTTON;
+}
+
+// Makes the text before the statement final and writes "btn <name>,<caption>" after it.
+void write_replacement(split_text& t, std::size_t k, std::string_view name, std::string_view caption) {
+  std::size_t size = size_add_or_exit(t.done.size(), k - t.read);
+  size = size_add_or_exit(size, template_fixed_len(REPLACEMENT));
+  alloc_or_exit(t.done, size_add_or_exit(size, size_add_or_exit(name.size(), caption.size())));
+  t.done.append(t.ahead, t.read, k - t.read);
+  t.done += "btn ";
+  t.done += name;
+  t.done += ',';
+  t.done += caption;
+}
+
+// Appends ":<name>", the actions, "goto <label>" and "end" at the end of the text.
+void append_block(script_text& ahead, const label_entry& block, std::size_t label_begin, std::size_t label_end) {
+  const std::size_t label_len = label_end - label_begin;
+  std::size_t size = size_add_or_exit(ahead.size(), template_fixed_len(BLOCK_HEAD) + template_fixed_len(BLOCK_BODY));
+  size = size_add_or_exit(size, size_add_or_exit(block.name.size(), block.body.size()));
+  alloc_or_exit(ahead, size_add_or_exit(size, label_len));
+  // The label is copied from the text itself: the room is already there, so the
+  // bytes it is copied from stay where they are.
+  ahead += ':';
+  ahead += block.name;
+  ahead += '\n';
+  ahead += block.body;
+  ahead += "\ngoto ";
+  ahead.append(ahead.data() + label_begin, label_len);
+  ahead += "\nend\n\n";
+}
+
 }  // namespace
 
 std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
   split_text t;
   t.ahead = std::move(text);
-  name_cache names;
   // Room for a result of about twice the script, reserved at once: only the pages
   // written are ever touched, and the text is never copied to a larger buffer.
   alloc_or_exit(t.done, size_add_or_exit(t.ahead.size(), t.ahead.size() / 4 * 5));
-  forward_finder comma, brace, caption_end;
-  std::size_t label_comma = NOT_FOUND, label_end = 0;  // the last label's "," and where it ends
+  name_cache names;
+  finders find;
+  statement st;
   std::uint64_t count = 0;
   std::size_t s = 0;
   for (;;) {
-    script_text& ahead = t.ahead;
-    const std::size_t k = std::string_view(ahead).find(KEYWORD, s);
+    const std::size_t k = std::string_view(t.ahead).find(KEYWORD, s);
     if (k == std::string_view::npos) break;
     s = k + KEYWORD.size();
-    if (!starts_statement(t, k)) continue;
-
-    // The label runs up to the first "," anywhere after the keyword, trailing blanks dropped.
-    const std::size_t ls = skip_blanks(ahead, s);
-    const std::size_t c = find_byte(ahead, comma, ls, ',');
-    if (c == NOT_FOUND || c == ls) continue;  // no "," at all, or no label before it
-    if (c != label_comma) {
-      label_comma = c;
-      label_end = c;
-      while (label_end > ls && ahead[label_end - 1] == BLANK) --label_end;
-    }
-
-    // The caption runs, as written, up to the first "&" or newline.
-    std::size_t e = find_forward(ahead, caption_end, c + 1, ends_caption);
-    if (e == NOT_FOUND || ahead[e] != '&') {
-      std::memcpy(&ahead[k], " btn", 4);  // a plain button, rewritten in place
+    const cut_result cut = cut_statement(t, find, k, st);
+    if (cut == cut_result::NOT_A_STATEMENT) continue;
+    if (cut == cut_result::PLAIN_BUTTON) {
+      std::memcpy(&t.ahead[k], " btn", 4);  // rewritten in place, not counted
       continue;
     }
-
-    // The actions: a "{...}" block, or the rest of the line.
-    const std::size_t a = skip_blanks(ahead, e + 1);
-    std::size_t act_begin, act_end, f;
-    if (a < ahead.size() && ahead[a] == '{') {
-      act_begin = a + 1;
-      act_end = find_byte(ahead, brace, act_begin, '}');
-      if (act_end == NOT_FOUND) continue;  // never closed: left as it is
-      f = act_end + 1;
-    } else {
-      act_begin = a;
-      const void* nl = std::memchr(ahead.data() + a, '\n', ahead.size() - a);
-      act_end = nl == nullptr ? ahead.size() : static_cast<std::size_t>(static_cast<const char*>(nl) - ahead.data());
-      f = act_end;
-    }
-    act_end = trim_actions(ahead, act_begin, act_end);
-
-    const std::string_view label(ahead.data() + ls, label_end - ls);
-    const std::string_view caption(ahead.data() + c + 1, e - (c + 1));
-    const std::string_view actions(ahead.data() + act_begin, act_end - act_begin);
-    const generated_name name = make_generated_name(table, names, label, caption, actions);
-    const std::string_view block_name = name.entry->name;
-
-    // What lies before the statement is final now; the replacement follows it.
-    std::size_t done_size = size_add_or_exit(t.done.size(), k - t.read);
-    done_size = size_add_or_exit(done_size, template_fixed_len(REPLACEMENT));
-    done_size = size_add_or_exit(done_size, size_add_or_exit(block_name.size(), caption.size()));
-    alloc_or_exit(t.done, done_size);
-    t.done.append(ahead, t.read, k - t.read);
-    t.done += "btn ";
-    t.done += block_name;
-    t.done += ',';
-    t.done += caption;
-
-    if (name.is_new) {
-      const std::string_view body = name.entry->body;
-      std::size_t grown = size_add_or_exit(ahead.size(), template_fixed_len(BLOCK_HEAD) + template_fixed_len(BLOCK_BODY));
-      grown = size_add_or_exit(grown, size_add_or_exit(block_name.size(), body.size()));
-      alloc_or_exit(ahead, size_add_or_exit(grown, label_end - ls));
-      // The label is copied from `ahead` itself: the room is already there, so the
-      // bytes it is copied from stay where they are.
-      ahead += ':';
-      ahead += block_name;
-      ahead += '\n';
-      ahead += body;
-      ahead += "\ngoto ";
-      ahead.append(ahead.data() + ls, label_end - ls);
-      ahead += "\nend\n\n";
-    }
-    t.read = f;
-    s = f;
+    const std::string_view ahead(t.ahead);
+    const std::string_view caption = ahead.substr(st.caption_begin, st.caption_end - st.caption_begin);
+    const generated_name name =
+        make_generated_name(table, names, ahead.substr(st.label_begin, st.label_end - st.label_begin), caption,
+                            ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
+    write_replacement(t, k, name.entry->name, caption);
+    if (name.is_new) append_block(t.ahead, *name.entry, st.label_begin, st.label_end);
+    // The search resumes right after the replacement: what follows the statement.
+    t.read = st.end;
+    s = st.end;
     ++count;
   }
   alloc_or_exit(t.done, size_add_or_exit(t.done.size(), t.ahead.size() - t.read));
