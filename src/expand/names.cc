@@ -79,7 +79,7 @@ name_climb& find_climb(name_cache& cache, const label_entry& base) {
 // The slot of the block with these actions passed on climb `climb`, or the empty
 // slot where it belongs.
 shared_block& find_shared(name_cache& cache, std::uint32_t climb, std::string_view actions) {
-  const std::uint32_t hash = hash_bytes(actions, climb * 0x9E3779B9u + 2166136261u);
+  const std::uint32_t hash = hash_bytes(actions, climb);
   if (2 * (cache.shared_used + 1) > cache.shared.size())
     grow_index(cache.shared, [](const shared_block& s) { return s.entry != nullptr; },
                [](const shared_block& s) { return s.hash; });

@@ -1,6 +1,7 @@
 #include "text/text.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 void out_of_memory() { std::_Exit(1); }
@@ -34,12 +35,22 @@ std::size_t skip_blanks_back(std::string_view text, std::size_t start, std::size
 }
 
 std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed) {
-  std::uint32_t h = seed;
-  for (const char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-  h ^= h >> 16;
-  h *= 0x85ebca6bu;
-  h ^= h >> 13;
-  h *= 0xc2b2ae35u;
-  h ^= h >> 16;
-  return h;
+  // Eight bytes a step, each step folded in by a multiplication; the tail is
+  // packed into one more word, and the length keeps "a" and "a\0" apart.
+  std::uint64_t h = seed ^ (bytes.size() * 0x9E3779B97F4A7C15ull);
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    h = (h ^ word) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 31;
+  }
+  std::uint64_t tail = 0;
+  for (std::size_t j = 0; i + j < bytes.size(); ++j)
+    tail |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i + j])) << (8 * j);
+  h = (h ^ tail) * 0x94D049BB133111EBull;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return static_cast<std::uint32_t>(h);
 }

@@ -37,9 +37,9 @@ std::size_t skip_blanks(std::string_view text, std::size_t pos);
 // position met going back, or `start` itself.
 std::size_t skip_blanks_back(std::string_view text, std::size_t start, std::size_t pos);
 
-// A 32-bit hash of the bytes (FNV-1a with a final mix, so that every bit of the
-// result depends on every byte) for the run's hash tables.
-std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed = 2166136261u);
+// A 32-bit hash of the bytes, every bit of it depending on every byte, for the
+// run's hash tables. Only where names land in a table depends on it, never a result.
+std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed = 0);
 
 // The number of characters an output template writes apart from its conversions
 // (every "%" and the character after it are not counted).
