@@ -173,6 +173,26 @@ void append_block(script_text& ahead, const label_entry& block, std::size_t labe
   ahead += "\nend\n\n";
 }
 
+// Puts the whole text, `done` and then what is left of `ahead`, into `text`. The
+// buffer of `ahead` usually has the room already (its pages are mostly written), so
+// the result is assembled there rather than in new memory.
+void join_parts(split_text& t, script_text& text) {
+  const std::size_t done = t.done.size();
+  const std::size_t tail = t.ahead.size() - t.read;
+  const std::size_t total = size_add_or_exit(done, tail);
+  if (total > t.ahead.capacity()) {
+    alloc_or_exit(t.done, total);
+    t.done.append(t.ahead, t.read, tail);
+    text = std::move(t.done);
+    return;
+  }
+  if (total > t.ahead.size()) t.ahead.resize(total);
+  std::memmove(t.ahead.data() + done, t.ahead.data() + t.read, tail);
+  std::memcpy(t.ahead.data(), t.done.data(), done);
+  t.ahead.resize(total);
+  text = std::move(t.ahead);
+}
+
 }  // namespace
 
 std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
@@ -208,8 +228,6 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
     s = st.end;
     ++count;
   }
-  alloc_or_exit(t.done, size_add_or_exit(t.done.size(), t.ahead.size() - t.read));
-  t.done.append(t.ahead, t.read, script_text::npos);
-  text = std::move(t.done);
+  join_parts(t, text);
   return count;
 }
