@@ -481,6 +481,24 @@ TEST_F(Cli, OutOfMemoryEndsSilently) {
   EXPECT_TRUE(result_absent());
 }
 
+// Found by fuzzing: 974 bytes whose labels, copied into "goto" lines with their
+// keywords, are expanded again and again, asking for gigabytes. Under a limit the
+// run must end as out of memory: status 1, silent, no result file.
+TEST_F(Cli, ExplosiveOutputRunsOutOfMemory) {
+  SKIP_UNDER_PREFIX();
+  if (SANITIZED) GTEST_SKIP() << "a sanitizer build cannot start under an address-space limit";
+  fs::copy_file(fs::path(MAVO_SOURCE_DIR) / "fuzz/regressions/explosive-output.qst", work_ / "in.qst");
+  const Outcome o = run_command({"/bin/sh", "-c", "ulimit -v 262144 2>/dev/null || exit 97; exec \"$0\" \"$@\"",
+                                 g_program, "in.qst"});
+  if (o.exited && o.status == 97) GTEST_SKIP() << "ulimit -v is not supported here";
+  EXPECT_TRUE(o.exited) << "killed by signal " << o.status;
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "");
+  EXPECT_TRUE(result_absent());
+  EXPECT_LT(o.seconds, 30.0);
+}
+
 // ---- hostile inputs: status 0, no crash, quickly ----
 
 TEST_F(Cli, BinaryNoise) {
