@@ -20,19 +20,11 @@ void alloc_or_exit(script_text& text, std::size_t needed) {
   text.reserve(needed > grown ? needed : grown);
 }
 
-script_text dup_span(std::string_view text, std::size_t start, std::size_t length) {
-  return script_text(text.substr(start, length));
-}
-
 std::size_t skip_blanks(std::string_view text, std::size_t pos) {
   while (pos < text.size() && text[pos] == BLANK) ++pos;
   return pos;
 }
 
-std::size_t skip_blanks_back(std::string_view text, std::size_t start, std::size_t pos) {
-  while (pos > start && text[pos] == BLANK) --pos;
-  return pos;
-}
 
 std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed) {
   // Eight bytes a step, each step folded in by a multiplication; the tail is

@@ -27,15 +27,8 @@ std::size_t size_add_or_exit(std::size_t a, std::size_t b);
 // sequence of appends stays linear; sizes the string cannot hold end the run.
 void alloc_or_exit(script_text& text, std::size_t needed);
 
-// A new copy of `length` bytes of `text` from `start`.
-script_text dup_span(std::string_view text, std::size_t start, std::size_t length);
-
 // The first position at or after `pos` that does not hold a blank (or the end).
 std::size_t skip_blanks(std::string_view text, std::size_t pos);
-
-// Steps back from `pos` over blanks, never before `start`: the first non-blank
-// position met going back, or `start` itself.
-std::size_t skip_blanks_back(std::string_view text, std::size_t start, std::size_t pos);
 
 // A 32-bit hash of the bytes, every bit of it depending on every byte, for the
 // run's hash tables. Only where names land in a table depends on it, never a result.
