@@ -38,8 +38,8 @@ bool shares_actions(const label_entry& entry, std::string_view actions) {
   return entry.kind == LABEL_GENERATED && entry.body == actions;
 }
 
-generated_name add_block(label_table& table, std::string_view name, std::string_view actions) {
-  return {&label_add(table, name, LABEL_GENERATED, actions), true};
+generated_name add_block(label_table& table, const label_key& key, std::string_view actions) {
+  return {&label_add(table, key, LABEL_GENERATED, actions), true};
 }
 
 // Doubles an open-addressing index (value-initialised slots are empty) and puts
@@ -57,9 +57,9 @@ void grow_index(std::vector<Slot>& slots, Used used, Hash hash_of) {
   }
 }
 
-// The climb of the base whose own name is taken by `base`, made when it is new.
-name_climb& find_climb(name_cache& cache, const label_entry& base) {
-  const std::uint32_t hash = hash_bytes(base.name);
+// The climb of the base whose own name is taken by `base`, made when it is new;
+// `hash` is the name's `hash_bytes`.
+name_climb& find_climb(name_cache& cache, const label_entry& base, std::uint32_t hash) {
   if (2 * (cache.climbs.size() + 1) > cache.climb_slots.size())
     grow_index(cache.climb_slots, [](std::uint32_t slot) { return slot != 0; },
                [&](std::uint32_t slot) { return cache.climbs[slot - 1].hash; });
@@ -76,10 +76,12 @@ name_climb& find_climb(name_cache& cache, const label_entry& base) {
   }
 }
 
+// The hash under which blocks with these actions passed on climb `climb` are kept.
+std::uint32_t shared_hash(std::uint32_t climb, std::string_view actions) { return hash_bytes(actions, climb); }
+
 // The slot of the block with these actions passed on climb `climb`, or the empty
-// slot where it belongs.
-shared_block& find_shared(name_cache& cache, std::uint32_t climb, std::string_view actions) {
-  const std::uint32_t hash = hash_bytes(actions, climb);
+// slot where it belongs; `hash` is their `shared_hash`.
+shared_block& find_shared(name_cache& cache, std::uint32_t climb, std::string_view actions, std::uint32_t hash) {
   if (2 * (cache.shared_used + 1) > cache.shared.size())
     grow_index(cache.shared, [](const shared_block& s) { return s.entry != nullptr; },
                [](const shared_block& s) { return s.hash; });
@@ -97,8 +99,8 @@ shared_block& find_shared(name_cache& cache, std::uint32_t climb, std::string_vi
 
 // Remembers that climb `climb` passed the generated block `entry`, unless a block
 // with the same actions was passed earlier on it.
-void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& entry) {
-  shared_block& s = find_shared(cache, climb, entry.body);
+void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& entry, std::uint32_t hash) {
+  shared_block& s = find_shared(cache, climb, entry.body, hash);
   if (s.entry != nullptr) return;
   s.entry = &entry;
   ++cache.shared_used;
@@ -109,26 +111,32 @@ void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& 
 generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view label,
                                    std::string_view caption, std::string_view actions) {
   compose_base(cache.base, label, caption);
-  const label_entry* found = label_find(table, cache.base);
-  if (found == nullptr) return add_block(table, cache.base, actions);
+  const label_key base_key = label_key_of(cache.base);
+  const label_entry* found = label_find(table, base_key);
+  if (found == nullptr) return add_block(table, base_key, actions);
   if (shares_actions(*found, actions)) return {found, false};
 
-  name_climb& climb = find_climb(cache, *found);
+  name_climb& climb = find_climb(cache, *found, base_key.hash);
   const auto climb_index = static_cast<std::uint32_t>(&climb - cache.climbs.data());
-  const shared_block& known = find_shared(cache, climb_index, actions);
+  const std::uint32_t actions_hash = shared_hash(climb_index, actions);
+  const shared_block& known = find_shared(cache, climb_index, actions, actions_hash);
   if (known.entry != nullptr) return {known.entry, false};
 
   for (;;) {
     compose_candidate(cache.candidate, cache.base, climb.next_suffix++);
-    found = label_find(table, cache.candidate);
+    const label_key key = label_key_of(cache.candidate);
+    found = label_find(table, key);
     if (found == nullptr) {
-      const generated_name made = add_block(table, cache.candidate, actions);
-      remember_shared(cache, climb_index, *made.entry);
+      const generated_name made = add_block(table, key, actions);
+      remember_shared(cache, climb_index, *made.entry, actions_hash);
       return made;
     }
     if (found->kind == LABEL_GENERATED) {
-      remember_shared(cache, climb_index, *found);
-      if (found->body == actions) return {found, false};
+      if (found->body == actions) {
+        remember_shared(cache, climb_index, *found, actions_hash);
+        return {found, false};
+      }
+      remember_shared(cache, climb_index, *found, shared_hash(climb_index, found->body));
     }
   }
 }

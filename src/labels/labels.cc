@@ -7,34 +7,32 @@ namespace {
 constexpr std::size_t BLOCK_SIZE = 1 << 20;
 constexpr std::size_t FIRST_SLOTS = 16;
 
-// The chain's byte sum and a hash of the whole name.
-struct name_hashes {
-  std::uint8_t chain;
-  std::uint32_t full;
-};
-
-name_hashes hash_name(std::string_view name) { return {label_hash(name), hash_bytes(name)}; }
-
-// A copy of `bytes` in the table's blocks, where it stays until the release. A
-// long text gets a block of its own, so the current block goes on being filled.
-std::string_view keep(label_table& table, std::string_view bytes) {
-  if (bytes.empty()) return {};
-  char* copy;
-  if (bytes.size() > BLOCK_SIZE / 4) {
-    table.blocks.emplace_back(new char[bytes.size()]);
-    copy = table.blocks.back().get();
-  } else {
-    if (bytes.size() > table.free_left) {
-      table.blocks.emplace_back(new char[BLOCK_SIZE]);
-      table.free_at = table.blocks.back().get();
-      table.free_left = BLOCK_SIZE;
-    }
-    copy = table.free_at;
-    table.free_at += bytes.size();
-    table.free_left -= bytes.size();
+// Room for `size` bytes in the table's blocks, where they stay until the release.
+// A long text gets a block of its own, so the current block goes on being filled.
+char* room_for(label_table& table, std::size_t size) {
+  if (size > BLOCK_SIZE / 4) {
+    table.blocks.emplace_back(new char[size]);
+    return table.blocks.back().get();
   }
-  std::memcpy(copy, bytes.data(), bytes.size());
-  return {copy, bytes.size()};
+  if (size > table.free_left) {
+    table.blocks.emplace_back(new char[BLOCK_SIZE]);
+    table.free_at = table.blocks.back().get();
+    table.free_left = BLOCK_SIZE;
+  }
+  char* room = table.free_at;
+  table.free_at += size;
+  table.free_left -= size;
+  return room;
+}
+
+// A new entry with copies of the name and the body, side by side in one room.
+label_entry make_entry(label_table& table, std::string_view name, label_kind kind, std::string_view body) {
+  const std::size_t size = size_add_or_exit(name.size(), body.size());
+  if (size == 0) return {{}, kind, {}};
+  char* copy = room_for(table, size);
+  if (!name.empty()) std::memcpy(copy, name.data(), name.size());
+  if (!body.empty()) std::memcpy(copy + name.size(), body.data(), body.size());
+  return {{copy, name.size()}, kind, {copy + name.size(), body.size()}};
 }
 
 // The slot that holds `name`, or the empty slot where it belongs.
@@ -63,10 +61,23 @@ void grow_chain(label_chain& chain) {
 }  // namespace
 
 std::uint8_t label_hash(std::string_view name) {
-  std::uint8_t sum = 0;
-  for (const char c : name) sum = static_cast<std::uint8_t>(sum + static_cast<unsigned char>(c));
-  return sum;
+  // Eight bytes a step: the even and the odd bytes of a word are added into four
+  // 16-bit lanes, each cut back to 8 bits at once (only the sum modulo 256
+  // counts), so no lane ever carries into the next.
+  constexpr std::uint64_t LOW_BYTES = 0x00FF00FF00FF00FFull;
+  std::uint64_t lanes = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= name.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, name.data() + i, 8);
+    lanes = (lanes + (word & LOW_BYTES) + ((word >> 8) & LOW_BYTES)) & LOW_BYTES;
+  }
+  std::uint64_t sum = (lanes * 0x0001000100010001ull) >> 48;
+  for (; i < name.size(); ++i) sum += static_cast<unsigned char>(name[i]);
+  return static_cast<std::uint8_t>(sum);
 }
+
+label_key label_key_of(std::string_view name) { return {name, label_hash(name), hash_bytes(name)}; }
 
 void label_table_clear(label_table& table) {
   for (label_chain& chain : table.chains) {
@@ -76,22 +87,28 @@ void label_table_clear(label_table& table) {
 }
 
 const label_entry& label_add(label_table& table, std::string_view name, label_kind kind, std::string_view body) {
-  const name_hashes h = hash_name(name);
-  label_chain& chain = table.chains[h.chain];
+  return label_add(table, label_key_of(name), kind, body);
+}
+
+const label_entry& label_add(label_table& table, const label_key& key, label_kind kind, std::string_view body) {
+  label_chain& chain = table.chains[key.chain];
   if (2 * (chain.used + 1) > chain.slots.size()) grow_chain(chain);
   if (table.entries.size() >= UINT32_MAX) out_of_memory();  // an index must fit in a slot
-  label_chain::slot& s = find_slot(table.entries, chain.slots.data(), chain.slots.size(), name, h.full);
+  label_chain::slot& s = find_slot(table.entries, chain.slots.data(), chain.slots.size(), key.name, key.hash);
   if (s.entry == 0) ++chain.used;
-  const label_entry& entry = table.entries.emplace_back(label_entry{keep(table, name), kind, keep(table, body)});
-  s = {static_cast<std::uint32_t>(table.entries.size()), h.full};
+  const label_entry& entry = table.entries.emplace_back(make_entry(table, key.name, kind, body));
+  s = {static_cast<std::uint32_t>(table.entries.size()), key.hash};
   return entry;
 }
 
 const label_entry* label_find(const label_table& table, std::string_view name) {
-  const name_hashes h = hash_name(name);
-  const std::vector<label_chain::slot>& slots = table.chains[h.chain].slots;
+  return label_find(table, label_key_of(name));
+}
+
+const label_entry* label_find(const label_table& table, const label_key& key) {
+  const std::vector<label_chain::slot>& slots = table.chains[key.chain].slots;
   if (slots.empty()) return nullptr;
-  const label_chain::slot& s = find_slot(table.entries, slots.data(), slots.size(), name, h.full);
+  const label_chain::slot& s = find_slot(table.entries, slots.data(), slots.size(), key.name, key.hash);
   return s.entry == 0 ? nullptr : &table.entries[s.entry - 1];
 }
 

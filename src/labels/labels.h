@@ -45,15 +45,27 @@ struct label_table {
 // The sum of the name's bytes, taken as unsigned values, modulo 256.
 std::uint8_t label_hash(std::string_view name);
 
+// A name with its chain and its hash inside the chain, computed in one pass, so
+// that a lookup and the add that may follow it hash the name only once.
+struct label_key {
+  std::string_view name;
+  std::uint8_t chain;  // label_hash(name)
+  std::uint32_t hash;  // places the name inside its chain
+};
+
+label_key label_key_of(std::string_view name);
+
 // Makes every chain empty (the entries stay until the table is released).
 void label_table_clear(label_table& table);
 
 // Adds a new entry with its own copies of the name and the body (equal names are
 // allowed; the newest is found first) and yields it.
 const label_entry& label_add(label_table& table, std::string_view name, label_kind kind, std::string_view body);
+const label_entry& label_add(label_table& table, const label_key& key, label_kind kind, std::string_view body);
 
 // The newest entry whose name equals `name` byte for byte, or nullptr.
 const label_entry* label_find(const label_table& table, std::string_view name);
+const label_entry* label_find(const label_table& table, const label_key& key);
 
 // Releases every entry, its name and its body; every chain is left empty.
 void label_table_release(label_table& table);
