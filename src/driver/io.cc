@@ -57,38 +57,47 @@ std::size_t length_hint(std::FILE* file) {
 
 }  // namespace
 
-void decode_text_mode(text_decoder& decoder, const char* in, std::size_t n, script_text& text) {
-  alloc_or_exit(text, size_add_or_exit(text.size(), size_add_or_exit(n, 1)));
-  std::size_t i = 0;
-  if (decoder.pending_cr && n > 0) {
+void decode_text_mode(text_decoder& decoder, script_text& text, std::size_t from) {
+  if (decoder.ended) {
+    text.resize(from);
+    return;
+  }
+  char* const t = text.data();
+  std::size_t n = text.size();
+  std::size_t r = from;
+  std::size_t w = from;
+  if (decoder.pending_cr && r < n) {
     decoder.pending_cr = false;
-    if (in[0] == '\n') {
-      text += '\n';
-      i = 1;
-    } else {
-      text += '\r';
-    }
+    if (t[r] == '\n') --w;  // the pending CR gives way to this LF
   }
-  while (i < n && !decoder.ended) {
-    // Copy the run up to the next CR or Ctrl-Z as it is.
-    std::size_t j = i;
-    while (j < n && in[j] != '\r' && in[j] != CTRL_Z) ++j;
-    text.append(in + i, j - i);
-    if (j == n) break;
-    if (in[j] == CTRL_Z) {
-      decoder.ended = true;
-    } else if (j + 1 == n) {
-      decoder.pending_cr = true;  // its follower comes with the next read
-    } else if (in[j + 1] != '\n') {
-      text += '\r';
-    }
-    i = j + 1;
+  if (const void* z = std::memchr(t + r, CTRL_Z, n - r)) {
+    n = static_cast<std::size_t>(static_cast<const char*>(z) - t);
+    decoder.ended = true;
   }
+  while (r < n) {
+    // Move the run up to the next CR (or the end) back to the write position.
+    const void* found = std::memchr(t + r, '\r', n - r);
+    const std::size_t cr = found == nullptr ? n : static_cast<std::size_t>(static_cast<const char*>(found) - t);
+    if (w != r) std::memmove(t + w, t + r, cr - r);
+    w += cr - r;
+    if (cr == n) break;
+    r = cr + 1;
+    if (r < n && t[r] == '\n') continue;  // the CR of a CR LF pair goes
+    t[w++] = '\r';
+    if (r == n && !decoder.ended) decoder.pending_cr = true;
+  }
+  text.resize(w);
 }
 
-void finish_text_mode(text_decoder& decoder, script_text& text) {
-  if (decoder.pending_cr) text += '\r';
-  decoder.pending_cr = false;
+void decode_text_mode(text_decoder& decoder, const char* in, std::size_t n, script_text& text) {
+  const std::size_t from = text.size();
+  alloc_or_exit(text, size_add_or_exit(from, n));
+  text.append(in, n);
+  decode_text_mode(decoder, text, from);
+}
+
+void finish_text_mode(text_decoder& decoder, script_text&) {
+  decoder.pending_cr = false;  // the CR is in the text already
   decoder.ended = true;
 }
 
@@ -117,12 +126,19 @@ bool read_script(const char* path, script_text& text) {
   // a pipe or a growing file is read to its end.
   const std::size_t hint = length_hint(file);
   alloc_or_exit(text, size_add_or_exit(size_add_or_exit(hint, hint / 4 * 5), 64));
-  static char buffer[READ_CHUNK];
+  // Unbuffered: each read goes straight into the text, the first one for the
+  // whole length the file is expected to have.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   text_decoder decoder;
   while (!decoder.ended) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+    const std::size_t at = text.size();
+    const std::size_t want = hint > at ? size_add_or_exit(hint - at, 1) : READ_CHUNK;
+    alloc_or_exit(text, size_add_or_exit(at, want));
+    text.resize(at + want);
+    const std::size_t got = std::fread(text.data() + at, 1, want, file);
+    text.resize(at + got);
     if (got == 0) break;
-    decode_text_mode(decoder, buffer, got, text);
+    decode_text_mode(decoder, text, at);
   }
   if (!decoder.ended && std::ferror(file)) {
     const int error = errno;

@@ -15,6 +15,11 @@ struct text_decoder {
   bool ended = false;       // a Ctrl-Z was met: nothing after it belongs to the text
 };
 
+// Turns the bytes of `text` from `from` on, just read there in binary, into what
+// text mode delivers, in place. A CR at the very end stays in the text, pending:
+// an LF at the start of the next read takes its place.
+void decode_text_mode(text_decoder& decoder, script_text& text, std::size_t from);
+
 // Appends `n` bytes, as read in binary, to `text` as text mode delivers them.
 void decode_text_mode(text_decoder& decoder, const char* in, std::size_t n, script_text& text);
 
