@@ -13,26 +13,30 @@ constexpr std::string_view REPLACEMENT = "btn %s,%s";
 
 constexpr std::size_t NOT_FOUND = static_cast<std::size_t>(-1);
 
-// The text is kept in two parts: `done`, everything before the search position,
-// final and never searched again; and `ahead`, the rest from `ahead[read]` on,
-// with every new block appended at its end. A statement is replaced by moving
-// `read` past it and appending its replacement to `done`, so each step costs only
-// the bytes it touches. Bytes of `ahead` before `read` are dead.
+// The text is kept in one buffer, in two parts: at its front `done`, everything
+// before the search position, final and never searched again; further on, behind a
+// gap, the rest of the text, `ahead`, live from ahead position `read` on, with every
+// new block appended at its end. Ahead position p is buffer byte p + shift. A
+// statement is replaced by writing its replacement at the end of `done` and moving
+// `read` past it, so each step costs only the bytes it touches; when a replacement
+// does not fit in the gap, what lies ahead moves further on. The whole text is
+// `done` followed by the live part of `ahead`.
 struct split_text {
-  script_text done;
-  script_text ahead;
+  script_text buffer;
+  std::size_t done = 0;   // the number of final bytes at the front
+  std::size_t shift = 0;  // always done <= read + shift
   std::size_t read = 0;
 
-  // The byte at position `pos` of `ahead`, or, for pos < read, of `done` just before it.
+  // The text ahead, by ahead positions; the bytes before `read` are dead.
+  std::string_view ahead() const { return std::string_view(buffer).substr(shift); }
+  // The byte at ahead position `pos`, or, for pos < read, of `done` just before it.
   char at(std::ptrdiff_t pos) const {
     const auto r = static_cast<std::ptrdiff_t>(read);
-    return pos >= r ? ahead[static_cast<std::size_t>(pos)]
-                    : done[done.size() - static_cast<std::size_t>(r - pos)];
+    return pos >= r ? buffer[static_cast<std::size_t>(pos) + shift]
+                    : buffer[done - static_cast<std::size_t>(r - pos)];
   }
   // The position, counted like `at`, of the first byte of the whole text.
-  std::ptrdiff_t start() const {
-    return static_cast<std::ptrdiff_t>(read) - static_cast<std::ptrdiff_t>(done.size());
-  }
+  std::ptrdiff_t start() const { return static_cast<std::ptrdiff_t>(read) - static_cast<std::ptrdiff_t>(done); }
 };
 
 // The first byte of a kind at or after a position of a text that only grows at
@@ -49,7 +53,7 @@ bool ends_caption(char c) { return c == '&' || c == '\n'; }
 
 // The first byte at or after `pos` that `match` accepts, or NOT_FOUND.
 template <typename Match>
-std::size_t find_forward(const script_text& text, forward_finder& finder, std::size_t pos, Match match) {
+std::size_t find_forward(std::string_view text, forward_finder& finder, std::size_t pos, Match match) {
   std::size_t scan = pos;
   if (finder.from != NOT_FOUND && pos >= finder.from && pos <= finder.at) {
     if (finder.found) return finder.at;
@@ -63,7 +67,7 @@ std::size_t find_forward(const script_text& text, forward_finder& finder, std::s
   return finder.found ? scan : NOT_FOUND;
 }
 
-std::size_t find_byte(const script_text& text, forward_finder& finder, std::size_t pos, char byte) {
+std::size_t find_byte(std::string_view text, forward_finder& finder, std::size_t pos, char byte) {
   return find_forward(text, finder, pos, [byte](char c) { return c == byte; });
 }
 
@@ -83,7 +87,7 @@ bool starts_statement(const split_text& t, std::size_t k) {
 }
 
 // Drops trailing blanks, then trailing newlines, from [begin, end).
-std::size_t trim_actions(const script_text& text, std::size_t begin, std::size_t end) {
+std::size_t trim_actions(std::string_view text, std::size_t begin, std::size_t end) {
   while (end > begin && text[end - 1] == BLANK) --end;
   while (end > begin && text[end - 1] == '\n') --end;
   return end;
@@ -108,7 +112,7 @@ enum class cut_result { NOT_A_STATEMENT, PLAIN_BUTTON, ACTION_BUTTON };
 
 // Cuts the statement whose keyword starts at `k` into label, caption and actions.
 cut_result cut_statement(const split_text& t, finders& find, std::size_t k, statement& st) {
-  const script_text& ahead = t.ahead;
+  const std::string_view ahead = t.ahead();
   if (!starts_statement(t, k)) return cut_result::NOT_A_STATEMENT;
 
   // The label runs up to the first "," anywhere after the keyword, trailing blanks dropped.
@@ -144,85 +148,100 @@ cut_result cut_statement(const split_text& t, finders& find, std::size_t k, stat
   return cut_result::ACTION_BUTTON;
 }
 
-// Makes the text before the statement final and writes "btn <name>,<caption>" after it.
-void write_replacement(split_text& t, std::size_t k, std::string_view name, std::string_view caption) {
-  std::size_t size = size_add_or_exit(t.done.size(), k - t.read);
-  size = size_add_or_exit(size, template_fixed_len(REPLACEMENT));
-  alloc_or_exit(t.done, size_add_or_exit(size, size_add_or_exit(name.size(), caption.size())));
-  t.done.append(t.ahead, t.read, k - t.read);
-  t.done += "btn ";
-  t.done += name;
-  t.done += ',';
-  t.done += caption;
+// Widens the gap, by moving everything from ahead position `end` on further into
+// the buffer, so that `len` more bytes of `done` fit before it. The move leaves
+// room for more than this one replacement, so that moves stay rare.
+void make_room(split_text& t, std::size_t len, std::size_t end) {
+  const std::size_t limit = end + t.shift;
+  const std::size_t needed = size_add_or_exit(t.done, len);
+  if (needed <= limit) return;
+  const std::size_t size = t.buffer.size();
+  const std::size_t delta = size_add_or_exit(needed - limit, (size - limit) / 4 + 64);
+  alloc_or_exit(t.buffer, size_add_or_exit(size, delta));
+  t.buffer.resize(size + delta);
+  std::memmove(t.buffer.data() + limit + delta, t.buffer.data() + limit, size - limit);
+  t.shift += delta;
 }
 
-// Appends ":<name>", the actions, "goto <label>" and "end" at the end of the text.
-void append_block(script_text& ahead, const label_entry& block, std::size_t label_begin, std::size_t label_end) {
+// Makes the text before the statement at `k` final and writes "btn <name>,<caption>"
+// after it; the statement ends at `end`, where the text goes on.
+void write_replacement(split_text& t, std::size_t k, std::size_t end, std::string_view name,
+                       std::size_t caption_begin, std::size_t caption_end) {
+  const std::size_t before = k - t.read;
+  const std::size_t caption_len = caption_end - caption_begin;
+  std::size_t len = size_add_or_exit(before, template_fixed_len(REPLACEMENT));
+  len = size_add_or_exit(len, size_add_or_exit(name.size(), caption_len));
+  // The sources lie before `end`, which is all that the widening moves.
+  const std::size_t from = t.read + t.shift;
+  const std::size_t caption_from = caption_begin + t.shift;
+  make_room(t, len, end);
+  char* const b = t.buffer.data();
+  std::memmove(b + t.done, b + from, before);
+  char* const w = b + t.done + before;
+  // The caption first: "btn <name>," may be written over where it was.
+  std::memmove(w + 4 + name.size() + 1, b + caption_from, caption_len);
+  std::memcpy(w, "btn ", 4);
+  std::memcpy(w + 4, name.data(), name.size());
+  w[4 + name.size()] = ',';
+  t.done += len;
+}
+
+// Appends ":<name>", the actions, "goto <label>" and "end" at the end of the text;
+// the label is at ahead positions [label_begin, label_end).
+void append_block(split_text& t, const label_entry& block, std::size_t label_begin, std::size_t label_end) {
+  script_text& buffer = t.buffer;
   const std::size_t label_len = label_end - label_begin;
-  std::size_t size = size_add_or_exit(ahead.size(), template_fixed_len(BLOCK_HEAD) + template_fixed_len(BLOCK_BODY));
+  std::size_t size = size_add_or_exit(buffer.size(), template_fixed_len(BLOCK_HEAD) + template_fixed_len(BLOCK_BODY));
   size = size_add_or_exit(size, size_add_or_exit(block.name.size(), block.body.size()));
-  alloc_or_exit(ahead, size_add_or_exit(size, label_len));
+  alloc_or_exit(buffer, size_add_or_exit(size, label_len));
   // The label is copied from the text itself: the room is already there, so the
   // bytes it is copied from stay where they are.
-  ahead += ':';
-  ahead += block.name;
-  ahead += '\n';
-  ahead += block.body;
-  ahead += "\ngoto ";
-  ahead.append(ahead.data() + label_begin, label_len);
-  ahead += "\nend\n\n";
+  buffer += ':';
+  buffer += block.name;
+  buffer += '\n';
+  buffer += block.body;
+  buffer += "\ngoto ";
+  buffer.append(buffer.data() + label_begin + t.shift, label_len);
+  buffer += "\nend\n\n";
 }
 
-// Puts the whole text, `done` and then what is left of `ahead`, into `text`. The
-// buffer of `ahead` usually has the room already (its pages are mostly written), so
-// the result is assembled there rather than in new memory.
+// Puts the whole text, `done` and then the live part of `ahead`, into `text`.
 void join_parts(split_text& t, script_text& text) {
-  const std::size_t done = t.done.size();
-  const std::size_t tail = t.ahead.size() - t.read;
-  const std::size_t total = size_add_or_exit(done, tail);
-  if (total > t.ahead.capacity()) {
-    alloc_or_exit(t.done, total);
-    t.done.append(t.ahead, t.read, tail);
-    text = std::move(t.done);
-    return;
-  }
-  if (total > t.ahead.size()) t.ahead.resize(total);
-  std::memmove(t.ahead.data() + done, t.ahead.data() + t.read, tail);
-  std::memcpy(t.ahead.data(), t.done.data(), done);
-  t.ahead.resize(total);
-  text = std::move(t.ahead);
+  const std::size_t from = t.read + t.shift;
+  const std::size_t tail = t.buffer.size() - from;
+  std::memmove(t.buffer.data() + t.done, t.buffer.data() + from, tail);
+  t.buffer.resize(t.done + tail);
+  text = std::move(t.buffer);
 }
 
 }  // namespace
 
 std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
   split_text t;
-  t.ahead = std::move(text);
-  // Room for a result of about twice the script, reserved at once: only the pages
-  // written are ever touched, and the text is never copied to a larger buffer.
-  alloc_or_exit(t.done, size_add_or_exit(t.ahead.size(), t.ahead.size() / 4 * 5));
+  t.buffer = std::move(text);
   name_cache names;
   finders find;
   statement st;
   std::uint64_t count = 0;
   std::size_t s = 0;
   for (;;) {
-    const std::size_t k = std::string_view(t.ahead).find(KEYWORD, s);
+    const std::size_t k = t.ahead().find(KEYWORD, s);
     if (k == std::string_view::npos) break;
     s = k + KEYWORD.size();
     const cut_result cut = cut_statement(t, find, k, st);
     if (cut == cut_result::NOT_A_STATEMENT) continue;
     if (cut == cut_result::PLAIN_BUTTON) {
-      std::memcpy(&t.ahead[k], " btn", 4);  // rewritten in place, not counted
+      std::memcpy(&t.buffer[k + t.shift], " btn", 4);  // rewritten in place, not counted
       continue;
     }
-    const std::string_view ahead(t.ahead);
-    const std::string_view caption = ahead.substr(st.caption_begin, st.caption_end - st.caption_begin);
-    const generated_name name =
-        make_generated_name(table, names, ahead.substr(st.label_begin, st.label_end - st.label_begin), caption,
-                            ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
-    write_replacement(t, k, name.entry->name, caption);
-    if (name.is_new) append_block(t.ahead, *name.entry, st.label_begin, st.label_end);
+    const std::string_view ahead = t.ahead();
+    const generated_name name = make_generated_name(
+        table, names, ahead.substr(st.label_begin, st.label_end - st.label_begin),
+        ahead.substr(st.caption_begin, st.caption_end - st.caption_begin),
+        ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
+    // The block first: the replacement may be written over the label it copies.
+    if (name.is_new) append_block(t, *name.entry, st.label_begin, st.label_end);
+    write_replacement(t, k, st.end, name.entry->name, st.caption_begin, st.caption_end);
     // The search resumes right after the replacement: what follows the statement.
     t.read = st.end;
     s = st.end;
