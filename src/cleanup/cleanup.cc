@@ -1,7 +1,12 @@
 #include "cleanup/cleanup.h"
 
+#include <bit>
 #include <cstring>
 #include <string_view>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -18,6 +23,39 @@ struct special_bytes {
 };
 constexpr special_bytes is_special;
 
+#ifdef __SSE2__
+// Copies bytes from `from` to `to <= from`, tabs turned into blanks, 16 at a time,
+// up to the first one that can start a rule (tabs apart), which is not copied; yields
+// how many were copied. It stops 16 bytes before `end`. Bytes not yet read are never
+// changed, except that, in place, their tabs may already become blanks.
+std::size_t copy_blocks(const char* from, char* to, const char* end) {
+  const char* const start = from;
+  for (; end - from >= 16; from += 16, to += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i tabs = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'));
+    const __m128i blanked = _mm_xor_si128(bytes, _mm_and_si128(tabs, _mm_set1_epi8('\t' ^ BLANK)));
+    const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                         _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('/')),
+                                                      _mm_cmpeq_epi8(bytes, _mm_set1_epi8(';'))));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    if (mask == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), blanked);
+      continue;
+    }
+    const auto i = static_cast<std::size_t>(std::countr_zero(mask));
+    if (from - to >= 16 || from == to) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), blanked);  // beyond i: unread bytes only get their tabs blanked, or none
+    } else {
+      char block[16];
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(block), blanked);
+      std::memcpy(to, block, i);
+    }
+    return static_cast<std::size_t>(from - start) + i;
+  }
+  return static_cast<std::size_t>(from - start);
+}
+#endif
+
 }  // namespace
 
 // The text is read at `r` and written back at `w <= r`. Everything at or after `r`
@@ -32,14 +70,18 @@ std::size_t clean_source(script_text& text) {
   // remembering that keeps a text full of unclosed "/*" linear.
   bool no_close_left = false;
   while (r < n) {
-    std::size_t run = r;
-    while (run < n && !is_special(t[run])) ++run;
-    if (run > r) {
-      if (w != r) std::memmove(t + w, t + r, run - r);
-      w += run - r;
-      r = run;
-      if (r == n) break;
+    // Copy the run up to the next byte that can start a rule, tabs turned into
+    // blanks on the way, 16 bytes a step where the machine can: a block stored at
+    // w <= r only covers bytes already loaded.
+#ifdef __SSE2__
+    {
+      const std::size_t copied = copy_blocks(t + r, t + w, t + n);
+      r += copied;
+      w += copied;
     }
+#endif
+    while (r < n && !is_special(t[r])) t[w++] = t[r++];
+    if (r == n) break;
     const char c = t[r];
     if (c == '\n') {
       std::size_t q = r + 1;

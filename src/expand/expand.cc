@@ -223,29 +223,34 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
   finders find;
   statement st;
   std::uint64_t count = 0;
-  std::size_t s = 0;
-  for (;;) {
-    const std::size_t k = t.ahead().find(KEYWORD, s);
-    if (k == std::string_view::npos) break;
-    s = k + KEYWORD.size();
+  std::size_t k = t.ahead().find(KEYWORD);
+  while (k != std::string_view::npos) {
     const cut_result cut = cut_statement(t, find, k, st);
-    if (cut == cut_result::NOT_A_STATEMENT) continue;
-    if (cut == cut_result::PLAIN_BUTTON) {
-      std::memcpy(&t.buffer[k + t.shift], " btn", 4);  // rewritten in place, not counted
+    if (cut != cut_result::ACTION_BUTTON) {
+      if (cut == cut_result::PLAIN_BUTTON) std::memcpy(&t.buffer[k + t.shift], " btn", 4);  // in place, not counted
+      k = t.ahead().find(KEYWORD, k + KEYWORD.size());
       continue;
     }
     const std::string_view ahead = t.ahead();
-    const generated_name name = make_generated_name(
-        table, names, ahead.substr(st.label_begin, st.label_end - st.label_begin),
-        ahead.substr(st.caption_begin, st.caption_end - st.caption_begin),
-        ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
+    begin_generated_name(table, names, ahead.substr(st.label_begin, st.label_end - st.label_begin),
+                         ahead.substr(st.caption_begin, st.caption_end - st.caption_begin));
+    // The search resumes right after the statement. What lies there stays as it is,
+    // so the next keyword is looked for while the table is fetched; only when none is
+    // found before the present end is the search repeated in the blocks to come.
+    const std::size_t old_end = ahead.size();
+    std::size_t next = ahead.find(KEYWORD, st.end);
+    const generated_name name =
+        finish_generated_name(table, names, ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
     // The block first: the replacement may be written over the label it copies.
     if (name.is_new) append_block(t, *name.entry, st.label_begin, st.label_end);
     write_replacement(t, k, st.end, name.entry->name, st.caption_begin, st.caption_end);
-    // The search resumes right after the replacement: what follows the statement.
     t.read = st.end;
-    s = st.end;
     ++count;
+    if (next == std::string_view::npos) {
+      const std::size_t from = old_end < KEYWORD.size() ? st.end : old_end - KEYWORD.size() + 1;
+      next = t.ahead().find(KEYWORD, from > st.end ? from : st.end);
+    }
+    k = next;
   }
   join_parts(t, text);
   return count;

@@ -110,8 +110,19 @@ void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& 
 
 generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view label,
                                    std::string_view caption, std::string_view actions) {
+  begin_generated_name(table, cache, label, caption);
+  return finish_generated_name(table, cache, actions);
+}
+
+void begin_generated_name(const label_table& table, name_cache& cache, std::string_view label,
+                          std::string_view caption) {
   compose_base(cache.base, label, caption);
-  const label_key base_key = label_key_of(cache.base);
+  cache.base_key = label_key_of(cache.base);
+  label_prefetch(table, cache.base_key);
+}
+
+generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions) {
+  const label_key& base_key = cache.base_key;
   const label_entry* found = label_find(table, base_key);
   if (found == nullptr) return add_block(table, base_key, actions);
   if (shares_actions(*found, actions)) return {found, false};

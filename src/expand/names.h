@@ -36,6 +36,7 @@ struct name_cache {
   std::vector<shared_block> shared;
   std::size_t shared_used = 0;
   std::string base;       // scratch: the cleaned base name of the current button
+  label_key base_key;     // ...with its hashes
   std::string candidate;  // scratch: the base name with a suffix
 };
 
@@ -50,3 +51,10 @@ struct generated_name {
 // actions as its body.
 generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view label,
                                    std::string_view caption, std::string_view actions);
+
+// The same in two steps, so that other work can go on while the table is fetched
+// from memory: the first composes the base name and starts the fetch, the second
+// names the block of the button begun last.
+void begin_generated_name(const label_table& table, name_cache& cache, std::string_view label,
+                          std::string_view caption);
+generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions);

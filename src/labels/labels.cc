@@ -112,6 +112,14 @@ const label_entry* label_find(const label_table& table, const label_key& key) {
   return s.entry == 0 ? nullptr : &table.entries[s.entry - 1];
 }
 
+void label_prefetch(const label_table& table, const label_key& key) {
+  const std::vector<label_chain::slot>& slots = table.chains[key.chain].slots;
+  if (slots.empty()) return;
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(&slots[key.hash & (slots.size() - 1)]);
+#endif
+}
+
 void label_table_release(label_table& table) {
   label_table_clear(table);
   std::deque<label_entry>().swap(table.entries);
