@@ -1,7 +1,12 @@
 #include "expand/expand.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "expand/names.h"
 
@@ -38,6 +43,25 @@ struct split_text {
   // The position, counted like `at`, of the first byte of the whole text.
   std::ptrdiff_t start() const { return static_cast<std::ptrdiff_t>(read) - static_cast<std::ptrdiff_t>(done); }
 };
+
+// The position of the first keyword at or after `from`, or npos.
+std::size_t find_keyword(std::string_view text, std::size_t from) {
+#ifdef __SSE2__
+  // 16 positions a step: each byte of the keyword is compared at its offset.
+  static_assert(KEYWORD.size() == 5);
+  const char* const t = text.data();
+  for (; from + 16 + KEYWORD.size() <= text.size(); from += 16) {
+    __m128i match = _mm_set1_epi8(-1);
+    for (std::size_t j = 0; j < KEYWORD.size(); ++j) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + from + j));
+      match = _mm_and_si128(match, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(KEYWORD[j])));
+    }
+    const auto found = static_cast<unsigned>(_mm_movemask_epi8(match));
+    if (found != 0) return from + static_cast<std::size_t>(std::countr_zero(found));
+  }
+#endif
+  return text.find(KEYWORD, from);
+}
 
 // The first byte of a kind at or after a position of a text that only grows at
 // its end, remembering its last answer: the searches of successive statements
@@ -223,12 +247,12 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
   finders find;
   statement st;
   std::uint64_t count = 0;
-  std::size_t k = t.ahead().find(KEYWORD);
+  std::size_t k = find_keyword(t.ahead(), 0);
   while (k != std::string_view::npos) {
     const cut_result cut = cut_statement(t, find, k, st);
     if (cut != cut_result::ACTION_BUTTON) {
       if (cut == cut_result::PLAIN_BUTTON) std::memcpy(&t.buffer[k + t.shift], " btn", 4);  // in place, not counted
-      k = t.ahead().find(KEYWORD, k + KEYWORD.size());
+      k = find_keyword(t.ahead(), k + KEYWORD.size());
       continue;
     }
     const std::string_view ahead = t.ahead();
@@ -238,7 +262,7 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
     // so the next keyword is looked for while the table is fetched; only when none is
     // found before the present end is the search repeated in the blocks to come.
     const std::size_t old_end = ahead.size();
-    std::size_t next = ahead.find(KEYWORD, st.end);
+    std::size_t next = find_keyword(ahead, st.end);
     const generated_name name =
         finish_generated_name(table, names, ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
     // The block first: the replacement may be written over the label it copies.
@@ -248,7 +272,7 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
     ++count;
     if (next == std::string_view::npos) {
       const std::size_t from = old_end < KEYWORD.size() ? st.end : old_end - KEYWORD.size() + 1;
-      next = t.ahead().find(KEYWORD, from > st.end ? from : st.end);
+      next = find_keyword(t.ahead(), from > st.end ? from : st.end);
     }
     k = next;
   }
