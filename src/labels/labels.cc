@@ -26,13 +26,14 @@ char* room_for(label_table& table, std::size_t size) {
 }
 
 // A new entry with copies of the name and the body, side by side in one room.
-label_entry make_entry(label_table& table, std::string_view name, label_kind kind, std::string_view body) {
+label_entry make_entry(label_table& table, const label_key& key, label_kind kind, std::string_view body) {
+  const std::string_view name = key.name;
   const std::size_t size = size_add_or_exit(name.size(), body.size());
-  if (size == 0) return {{}, kind, {}};
+  if (size == 0) return {{}, kind, key.hash, {}};
   char* copy = room_for(table, size);
   if (!name.empty()) std::memcpy(copy, name.data(), name.size());
   if (!body.empty()) std::memcpy(copy + name.size(), body.data(), body.size());
-  return {{copy, name.size()}, kind, {copy + name.size(), body.size()}};
+  return {{copy, name.size()}, kind, key.hash, {copy + name.size(), body.size()}};
 }
 
 // The slot that holds `name`, or the empty slot where it belongs.
@@ -56,6 +57,41 @@ void grow_chain(label_chain& chain) {
     while (chain.slots[i].entry != 0) i = (i + 1) & mask;
     chain.slots[i] = s;
   }
+}
+
+// Tells the filter of a new name; it is made anew, twice as large, from every entry
+// added since the table was last emptied when it would hold more than it is sized for.
+void note_name(label_table& table, std::uint32_t hash) {
+  if (++table.names_count * 8 <= table.names.words.size() * 64) {
+    filter_add(table.names, hash);
+    return;
+  }
+  filter_reset(table.names, 2 * table.names_count);
+  for (std::size_t i = table.first_named; i < table.entries.size(); ++i) filter_add(table.names, table.entries[i].hash);
+}
+
+// Puts every pending entry into its chain's index, oldest first, so that a newer
+// equal name takes the slot of an older one.
+void index_pending(label_table& table) {
+  for (std::size_t i = 0; i < table.pending_count; ++i) {
+    label_chain& chain = table.chains[table.pending[i].chain];
+    while (2 * (chain.used + LABEL_BATCH) > chain.slots.size()) grow_chain(chain);
+  }
+#if defined(__GNUC__) || defined(__clang__)
+  for (std::size_t i = 0; i < table.pending_count; ++i) {
+    const label_chain& chain = table.chains[table.pending[i].chain];
+    __builtin_prefetch(&chain.slots[table.pending[i].hash & (chain.slots.size() - 1)], 1);
+  }
+#endif
+  for (std::size_t i = 0; i < table.pending_count; ++i) {
+    const label_pending& p = table.pending[i];
+    label_chain& chain = table.chains[p.chain];
+    label_chain::slot& s =
+        find_slot(table.entries, chain.slots.data(), chain.slots.size(), table.entries[p.entry - 1].name, p.hash);
+    if (s.entry == 0) ++chain.used;
+    s = {p.entry, p.hash};
+  }
+  table.pending_count = 0;
 }
 
 }  // namespace
@@ -84,6 +120,10 @@ void label_table_clear(label_table& table) {
     std::vector<label_chain::slot>().swap(chain.slots);
     chain.used = 0;
   }
+  table.pending_count = 0;
+  std::vector<std::uint64_t>().swap(table.names.words);
+  table.names_count = 0;
+  table.first_named = table.entries.size();
 }
 
 const label_entry& label_add(label_table& table, std::string_view name, label_kind kind, std::string_view body) {
@@ -91,13 +131,11 @@ const label_entry& label_add(label_table& table, std::string_view name, label_ki
 }
 
 const label_entry& label_add(label_table& table, const label_key& key, label_kind kind, std::string_view body) {
-  label_chain& chain = table.chains[key.chain];
-  if (2 * (chain.used + 1) > chain.slots.size()) grow_chain(chain);
   if (table.entries.size() >= UINT32_MAX) out_of_memory();  // an index must fit in a slot
-  label_chain::slot& s = find_slot(table.entries, chain.slots.data(), chain.slots.size(), key.name, key.hash);
-  if (s.entry == 0) ++chain.used;
-  const label_entry& entry = table.entries.emplace_back(make_entry(table, key.name, kind, body));
-  s = {static_cast<std::uint32_t>(table.entries.size()), key.hash};
+  const label_entry& entry = table.entries.emplace_back(make_entry(table, key, kind, body));
+  table.pending[table.pending_count++] = {static_cast<std::uint32_t>(table.entries.size()), key.hash, key.chain};
+  note_name(table, key.hash);
+  if (table.pending_count == LABEL_BATCH) index_pending(table);
   return entry;
 }
 
@@ -106,6 +144,12 @@ const label_entry* label_find(const label_table& table, std::string_view name) {
 }
 
 const label_entry* label_find(const label_table& table, const label_key& key) {
+  if (!filter_may_hold(table.names, key.hash)) return nullptr;
+  for (std::size_t i = table.pending_count; i-- > 0;) {
+    const label_pending& p = table.pending[i];
+    if (p.hash == key.hash && p.chain == key.chain && table.entries[p.entry - 1].name == key.name)
+      return &table.entries[p.entry - 1];
+  }
   const std::vector<label_chain::slot>& slots = table.chains[key.chain].slots;
   if (slots.empty()) return nullptr;
   const label_chain::slot& s = find_slot(table.entries, slots.data(), slots.size(), key.name, key.hash);

@@ -14,6 +14,7 @@ enum label_kind : std::uint8_t { LABEL_SOURCE = 0, LABEL_GENERATED = 1 };
 struct label_entry {
   std::string_view name;  // the entry's own copy, held by the table
   label_kind kind;
+  std::uint32_t hash;     // of the name, as `label_key` has it
   std::string_view body;  // a generated block's action text; empty for a source label
 };
 
@@ -31,12 +32,28 @@ struct label_chain {
   std::size_t used = 0;
 };
 
+constexpr std::size_t LABEL_BATCH = 16;
+
+// An entry added but not yet indexed by its chain.
+struct label_pending {
+  std::uint32_t entry;  // the entry's index + 1
+  std::uint32_t hash;
+  std::uint8_t chain;
+};
+
 // 256 chains chosen by `label_hash`; a name added again hides the older entry, so
-// the newest equal name is the one found. Names and bodies live in large blocks
-// that are released at once.
+// the newest equal name is the one found. New entries wait in a short list, newest
+// last, and go into their chains a batch at a time, so that the slots of a whole
+// batch come from memory at once rather than one after the other. Names and bodies
+// live in large blocks that are released at once.
 struct label_table {
   std::deque<label_entry> entries;  // every entry in order of adding; they never move
   label_chain chains[LABEL_CHAINS];
+  label_pending pending[LABEL_BATCH];
+  std::size_t pending_count = 0;
+  hash_filter names;            // the hash of every name indexed or pending
+  std::size_t names_count = 0;  // how many entries the filter was told of
+  std::size_t first_named = 0;  // the first entry added since the table was emptied
   std::vector<std::unique_ptr<char[]>> blocks;
   char* free_at = nullptr;
   std::size_t free_left = 0;

@@ -43,6 +43,20 @@ TEST(LabelTable, NewestEqualNameIsFound) {
   EXPECT_EQ(label_find(table, "x")->body, "body");
 }
 
+TEST(LabelTable, NewestEqualNameIsFoundWhereverEachOneIsKept) {
+  // New entries are indexed a batch at a time: the older name is indexed, the
+  // newer one still waiting, then both indexed.
+  label_table table;
+  label_add(table, "x", LABEL_SOURCE, "");
+  for (std::size_t i = 0; i < LABEL_BATCH; ++i) label_add(table, "filler" + std::to_string(i), LABEL_SOURCE, "");
+  const label_entry& newer = label_add(table, "x", LABEL_GENERATED, "body");
+  EXPECT_EQ(label_find(table, "x"), &newer);
+  for (std::size_t i = 0; i < LABEL_BATCH; ++i) label_add(table, "more" + std::to_string(i), LABEL_SOURCE, "");
+  EXPECT_EQ(label_find(table, "x"), &newer);
+  EXPECT_EQ(label_find(table, "filler0")->kind, LABEL_SOURCE);
+  EXPECT_EQ(label_find(table, "filler"), nullptr);
+}
+
 TEST(LabelTable, ManyAnagramsShareAChainAndStayApart) {
   label_table table;
   std::string name = "abcdefgh";

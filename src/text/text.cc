@@ -46,3 +46,9 @@ std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed) {
   h ^= h >> 32;
   return static_cast<std::uint32_t>(h);
 }
+
+void filter_reset(hash_filter& filter, std::size_t count) {
+  std::size_t words = 16;
+  while (words * 8 < count && words < (std::size_t{1} << 26)) words *= 2;  // 64 bits a word, 8 a hash
+  std::vector<std::uint64_t>(words).swap(filter.words);
+}

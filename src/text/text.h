@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The whole script as one growable byte string; its length is kept by the string
 // itself, so NUL bytes are ordinary bytes and every search is by length.
@@ -33,6 +34,28 @@ std::size_t skip_blanks(std::string_view text, std::size_t pos);
 // A 32-bit hash of the bytes, every bit of it depending on every byte, for the
 // run's hash tables. Only where names land in a table depends on it, never a result.
 std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed = 0);
+
+// A set of 32-bit hashes that answers only "maybe" or "surely not", with one bit
+// for each hash in a table of at least eight bits a hash: small enough to stay in
+// the cache where the index it stands in front of does not, so that most lookups
+// of a name that is not there never touch that index.
+struct hash_filter {
+  std::vector<std::uint64_t> words;  // a power of two in number; empty: holds nothing
+};
+
+inline bool filter_may_hold(const hash_filter& filter, std::uint32_t hash) {
+  if (filter.words.empty()) return false;
+  const std::size_t bit = hash & (filter.words.size() * 64 - 1);
+  return (filter.words[bit / 64] >> (bit % 64)) & 1;
+}
+
+inline void filter_add(hash_filter& filter, std::uint32_t hash) {
+  const std::size_t bit = hash & (filter.words.size() * 64 - 1);
+  filter.words[bit / 64] |= std::uint64_t{1} << (bit % 64);
+}
+
+// Empties the filter and sizes it for `count` hashes.
+void filter_reset(hash_filter& filter, std::size_t count);
 
 // The number of characters an output template writes apart from its conversions
 // (every "%" and the character after it are not counted).
