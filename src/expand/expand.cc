@@ -15,6 +15,8 @@ namespace {
 constexpr std::string_view BLOCK_HEAD = ":%s\n%s";
 constexpr std::string_view BLOCK_BODY = "%s\ngoto %s\nend\n\n";
 constexpr std::string_view REPLACEMENT = "btn %s,%s";
+constexpr std::size_t BLOCK_FIXED = template_fixed_len(BLOCK_HEAD) + template_fixed_len(BLOCK_BODY);
+constexpr std::size_t REPLACEMENT_FIXED = template_fixed_len(REPLACEMENT);
 
 constexpr std::size_t NOT_FOUND = static_cast<std::size_t>(-1);
 
@@ -72,27 +74,44 @@ struct forward_finder {
   bool found = false;
 };
 
-// The first '&' or newline: where a caption ends.
-bool ends_caption(char c) { return c == '&' || c == '\n'; }
+// The first byte equal to `byte` at or after `from`, or the end.
+std::size_t scan_for(std::string_view text, std::size_t from, char byte) {
+  const void* found = std::memchr(text.data() + from, byte, text.size() - from);
+  return found == nullptr ? text.size() : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
 
-// The first byte at or after `pos` that `match` accepts, or NOT_FOUND.
-template <typename Match>
-std::size_t find_forward(std::string_view text, forward_finder& finder, std::size_t pos, Match match) {
-  std::size_t scan = pos;
+// The first "&" or newline at or after `from`, where a caption ends, or the end.
+std::size_t scan_for_caption_end(std::string_view text, std::size_t from) {
+#ifdef __SSE2__
+  for (; from + 16 <= text.size(); from += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
+    const auto ends = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')))));
+    if (ends != 0) return from + static_cast<std::size_t>(std::countr_zero(ends));
+  }
+#endif
+  while (from < text.size() && text[from] != '&' && text[from] != '\n') ++from;
+  return from;
+}
+
+// The first byte at or after `pos` that `scan` finds, or NOT_FOUND; `scan` yields a
+// position, or the end of the text when there is none.
+template <typename Scan>
+std::size_t find_forward(std::string_view text, forward_finder& finder, std::size_t pos, Scan scan) {
+  std::size_t from = pos;
   if (finder.from != NOT_FOUND && pos >= finder.from && pos <= finder.at) {
     if (finder.found) return finder.at;
-    scan = finder.at;  // nothing up to the old end: look only at what was appended since
+    from = finder.at;  // nothing up to the old end: look only at what was appended since
   } else {
     finder.from = pos;
   }
-  while (scan < text.size() && !match(text[scan])) ++scan;
-  finder.at = scan;
-  finder.found = scan < text.size();
-  return finder.found ? scan : NOT_FOUND;
+  finder.at = scan(text, from);
+  finder.found = finder.at < text.size();
+  return finder.found ? finder.at : NOT_FOUND;
 }
 
 std::size_t find_byte(std::string_view text, forward_finder& finder, std::size_t pos, char byte) {
-  return find_forward(text, finder, pos, [byte](char c) { return c == byte; });
+  return find_forward(text, finder, pos, [byte](std::string_view t, std::size_t from) { return scan_for(t, from, byte); });
 }
 
 // The keyword at `k` starts a statement when the last non-blank byte before it is a
@@ -152,7 +171,7 @@ cut_result cut_statement(const split_text& t, finders& find, std::size_t k, stat
 
   // The caption runs, as written, up to the first "&" or newline.
   st.caption_begin = c + 1;
-  st.caption_end = find_forward(ahead, find.caption_end, st.caption_begin, ends_caption);
+  st.caption_end = find_forward(ahead, find.caption_end, st.caption_begin, scan_for_caption_end);
   if (st.caption_end == NOT_FOUND || ahead[st.caption_end] != '&') return cut_result::PLAIN_BUTTON;
 
   // The actions: a "{...}" block, or the rest of the line.
@@ -164,8 +183,7 @@ cut_result cut_statement(const split_text& t, finders& find, std::size_t k, stat
     st.end = st.actions_end + 1;
   } else {
     st.actions_begin = a;
-    const void* nl = std::memchr(ahead.data() + a, '\n', ahead.size() - a);
-    st.actions_end = nl == nullptr ? ahead.size() : static_cast<std::size_t>(static_cast<const char*>(nl) - ahead.data());
+    st.actions_end = scan_for(ahead, a, '\n');
     st.end = st.actions_end;  // the newline stays
   }
   st.actions_end = trim_actions(ahead, st.actions_begin, st.actions_end);
@@ -193,7 +211,7 @@ void write_replacement(split_text& t, std::size_t k, std::size_t end, std::strin
                        std::size_t caption_begin, std::size_t caption_end) {
   const std::size_t before = k - t.read;
   const std::size_t caption_len = caption_end - caption_begin;
-  std::size_t len = size_add_or_exit(before, template_fixed_len(REPLACEMENT));
+  std::size_t len = size_add_or_exit(before, REPLACEMENT_FIXED);
   len = size_add_or_exit(len, size_add_or_exit(name.size(), caption_len));
   // The sources lie before `end`, which is all that the widening moves.
   const std::size_t from = t.read + t.shift;
@@ -215,18 +233,27 @@ void write_replacement(split_text& t, std::size_t k, std::size_t end, std::strin
 void append_block(split_text& t, const label_entry& block, std::size_t label_begin, std::size_t label_end) {
   script_text& buffer = t.buffer;
   const std::size_t label_len = label_end - label_begin;
-  std::size_t size = size_add_or_exit(buffer.size(), template_fixed_len(BLOCK_HEAD) + template_fixed_len(BLOCK_BODY));
+  const std::size_t at = buffer.size();
+  std::size_t size = size_add_or_exit(at, BLOCK_FIXED);
   size = size_add_or_exit(size, size_add_or_exit(block.name.size(), block.body.size()));
-  alloc_or_exit(buffer, size_add_or_exit(size, label_len));
-  // The label is copied from the text itself: the room is already there, so the
-  // bytes it is copied from stay where they are.
-  buffer += ':';
-  buffer += block.name;
-  buffer += '\n';
-  buffer += block.body;
-  buffer += "\ngoto ";
-  buffer.append(buffer.data() + label_begin + t.shift, label_len);
-  buffer += "\nend\n\n";
+  size = size_add_or_exit(size, label_len);
+  alloc_or_exit(buffer, size);
+  buffer.resize(size);
+  // The label is copied from the text itself, which the room made above leaves
+  // where it is.
+  char* w = buffer.data() + at;
+  const auto put = [&w](std::string_view part) {
+    if (part.empty()) return;
+    std::memcpy(w, part.data(), part.size());
+    w += part.size();
+  };
+  put(":");
+  put(block.name);
+  put("\n");
+  put(block.body);
+  put("\ngoto ");
+  put(std::string_view(buffer.data() + label_begin + t.shift, label_len));
+  put("\nend\n\n");
 }
 
 // Puts the whole text, `done` and then the live part of `ahead`, into `text`.
@@ -256,11 +283,12 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
       continue;
     }
     const std::string_view ahead = t.ahead();
-    begin_generated_name(table, names, ahead.substr(st.label_begin, st.label_end - st.label_begin),
+    begin_generated_name(names, ahead.substr(st.label_begin, st.label_end - st.label_begin),
                          ahead.substr(st.caption_begin, st.caption_end - st.caption_begin));
     // The search resumes right after the statement. What lies there stays as it is,
-    // so the next keyword is looked for while the table is fetched; only when none is
-    // found before the present end is the search repeated in the blocks to come.
+    // so the next keyword is looked for at once, while the work of naming is still
+    // in flight; only when none is found before the present end is the search
+    // repeated in the blocks to come.
     const std::size_t old_end = ahead.size();
     std::size_t next = find_keyword(ahead, st.end);
     const generated_name name =

@@ -1,27 +1,36 @@
 #include "expand/names.h"
 
 #include <charconv>
+#include <cstring>
 
 namespace {
 
 // Blank becomes "_", "#" becomes "[", "$" becomes "]"; every other byte stays.
-char clean_name_byte(char c) {
-  switch (c) {
-    case ' ': return '_';
-    case '#': return '[';
-    case '$': return ']';
-    default: return c;
+struct name_cleaning {
+  char to[256];
+  constexpr name_cleaning() : to() {
+    for (int c = 0; c < 256; ++c) to[c] = static_cast<char>(c);
+    to[static_cast<unsigned char>(' ')] = '_';
+    to[static_cast<unsigned char>('#')] = '[';
+    to[static_cast<unsigned char>('$')] = ']';
   }
+};
+constexpr name_cleaning CLEANING;
+
+// Copies `part` to `to` cleaned, and yields the end of the copy.
+char* put_cleaned(char* to, std::string_view part) {
+  for (const char c : part) *to++ = CLEANING.to[static_cast<unsigned char>(c)];
+  return to;
 }
 
+// "mavo_<label>_<caption>", cleaned (the prefix needs no cleaning).
 void compose_base(std::string& base, std::string_view label, std::string_view caption) {
-  base.clear();
-  base.reserve(size_add_or_exit(NAME_PREFIX.size() + 1, size_add_or_exit(label.size(), caption.size())));
-  base += NAME_PREFIX;
-  base += label;
-  base += '_';
-  base += caption;
-  for (char& c : base) c = clean_name_byte(c);
+  base.resize(size_add_or_exit(NAME_PREFIX.size() + 1, size_add_or_exit(label.size(), caption.size())));
+  char* w = base.data();
+  std::memcpy(w, NAME_PREFIX.data(), NAME_PREFIX.size());
+  w = put_cleaned(w + NAME_PREFIX.size(), label);
+  *w++ = '_';
+  put_cleaned(w, caption);
 }
 
 // The base name followed by "[suffix]".
@@ -110,15 +119,13 @@ void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& 
 
 generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view label,
                                    std::string_view caption, std::string_view actions) {
-  begin_generated_name(table, cache, label, caption);
+  begin_generated_name(cache, label, caption);
   return finish_generated_name(table, cache, actions);
 }
 
-void begin_generated_name(const label_table& table, name_cache& cache, std::string_view label,
-                          std::string_view caption) {
+void begin_generated_name(name_cache& cache, std::string_view label, std::string_view caption) {
   compose_base(cache.base, label, caption);
   cache.base_key = label_key_of(cache.base);
-  label_prefetch(table, cache.base_key);
 }
 
 generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions) {

@@ -52,9 +52,8 @@ struct generated_name {
 generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view label,
                                    std::string_view caption, std::string_view actions);
 
-// The same in two steps, so that other work can go on while the table is fetched
-// from memory: the first composes the base name and starts the fetch, the second
-// names the block of the button begun last.
-void begin_generated_name(const label_table& table, name_cache& cache, std::string_view label,
-                          std::string_view caption);
+// The same in two steps, so that other work can go on in between: the first
+// composes and hashes the base name, the second names the block of the button
+// begun last.
+void begin_generated_name(name_cache& cache, std::string_view label, std::string_view caption);
 generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions);

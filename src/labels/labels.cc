@@ -1,5 +1,6 @@
 #include "labels/labels.h"
 
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -99,7 +100,8 @@ void index_pending(label_table& table) {
 std::uint8_t label_hash(std::string_view name) {
   // Eight bytes a step: the even and the odd bytes of a word are added into four
   // 16-bit lanes, each cut back to 8 bits at once (only the sum modulo 256
-  // counts), so no lane ever carries into the next.
+  // counts), so no lane ever carries into the next. The bytes left over are the
+  // top ones of the last eight bytes of the name.
   constexpr std::uint64_t LOW_BYTES = 0x00FF00FF00FF00FFull;
   std::uint64_t lanes = 0;
   std::size_t i = 0;
@@ -107,6 +109,13 @@ std::uint8_t label_hash(std::string_view name) {
     std::uint64_t word;
     std::memcpy(&word, name.data() + i, 8);
     lanes = (lanes + (word & LOW_BYTES) + ((word >> 8) & LOW_BYTES)) & LOW_BYTES;
+  }
+  if (i < name.size() && name.size() >= 8 && std::endian::native == std::endian::little) {
+    std::uint64_t word;
+    std::memcpy(&word, name.data() + name.size() - 8, 8);
+    word >>= 8 * (8 - (name.size() - i));  // the bytes already added are the low ones
+    lanes = (lanes + (word & LOW_BYTES) + ((word >> 8) & LOW_BYTES)) & LOW_BYTES;
+    i = name.size();
   }
   std::uint64_t sum = (lanes * 0x0001000100010001ull) >> 48;
   for (; i < name.size(); ++i) sum += static_cast<unsigned char>(name[i]);
@@ -154,14 +163,6 @@ const label_entry* label_find(const label_table& table, const label_key& key) {
   if (slots.empty()) return nullptr;
   const label_chain::slot& s = find_slot(table.entries, slots.data(), slots.size(), key.name, key.hash);
   return s.entry == 0 ? nullptr : &table.entries[s.entry - 1];
-}
-
-void label_prefetch(const label_table& table, const label_key& key) {
-  const std::vector<label_chain::slot>& slots = table.chains[key.chain].slots;
-  if (slots.empty()) return;
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(&slots[key.hash & (slots.size() - 1)]);
-#endif
 }
 
 void label_table_release(label_table& table) {

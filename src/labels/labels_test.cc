@@ -17,6 +17,14 @@ TEST(LabelTable, HashIsTheWrappingSumOfTheBytes) {
   EXPECT_EQ(label_hash("ab"), label_hash("ba"));
   EXPECT_EQ(label_hash("\xff\x02"), 1);
   EXPECT_EQ(label_hash("a"), 97);
+  // Names of every length up to a few words, with bytes that carry when added.
+  std::string name;
+  for (int n = 0; n < 40; ++n) {
+    unsigned sum = 0;
+    for (const char c : name) sum += static_cast<unsigned char>(c);
+    EXPECT_EQ(label_hash(name), sum % 256) << n;
+    name += static_cast<char>(0xF0 + n * 37);
+  }
 }
 
 TEST(LabelTable, FindsExactNamesOnly) {

@@ -8,11 +8,6 @@ void out_of_memory() { std::_Exit(1); }
 
 void install_memory_rule() { std::set_new_handler(out_of_memory); }
 
-std::size_t size_add_or_exit(std::size_t a, std::size_t b) {
-  if (a > static_cast<std::size_t>(-1) - b) out_of_memory();
-  return a + b;
-}
-
 void alloc_or_exit(script_text& text, std::size_t needed) {
   if (needed <= text.capacity()) return;
   if (needed > text.max_size()) out_of_memory();
@@ -27,8 +22,9 @@ std::size_t skip_blanks(std::string_view text, std::size_t pos) {
 
 
 std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed) {
-  // Eight bytes a step, each step folded in by a multiplication; the tail is
-  // packed into one more word, and the length keeps "a" and "a\0" apart.
+  // Eight bytes a step, each step folded in by a multiplication; the last, partial
+  // word is the text's last eight bytes (or, for a text shorter than that, its
+  // bytes packed one by one), and the length keeps "a" and "a\0" apart.
   std::uint64_t h = seed ^ (bytes.size() * 0x9E3779B97F4A7C15ull);
   std::size_t i = 0;
   for (; i + 8 <= bytes.size(); i += 8) {
@@ -38,8 +34,14 @@ std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed) {
     h ^= h >> 31;
   }
   std::uint64_t tail = 0;
-  for (std::size_t j = 0; i + j < bytes.size(); ++j)
-    tail |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i + j])) << (8 * j);
+  if (i == bytes.size()) {
+    // nothing left over
+  } else if (bytes.size() >= 8) {
+    std::memcpy(&tail, bytes.data() + bytes.size() - 8, 8);
+  } else {
+    for (std::size_t j = 0; j < bytes.size(); ++j)
+      tail |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[j])) << (8 * j);
+  }
   h = (h ^ tail) * 0x94D049BB133111EBull;
   h ^= h >> 29;
   h *= 0xBF58476D1CE4E5B9ull;

@@ -22,7 +22,10 @@ constexpr char BLANK = ' ';
 void install_memory_rule();
 
 // a + b, or the end of the run when the sum does not fit in a size_t.
-std::size_t size_add_or_exit(std::size_t a, std::size_t b);
+inline std::size_t size_add_or_exit(std::size_t a, std::size_t b) {
+  if (a > static_cast<std::size_t>(-1) - b) out_of_memory();
+  return a + b;
+}
 
 // Makes room in `text` for `needed` bytes in all, growing geometrically so that a
 // sequence of appends stays linear; sizes the string cannot hold end the run.
