@@ -87,7 +87,7 @@ void BM_collect_labels(benchmark::State& state) {
     state.ResumeTiming();
     collect_labels(text, *table);
     state.PauseTiming();
-    labels = table->entries.size();
+    labels = table->entry_count;
     delete table;
     state.ResumeTiming();
   }
@@ -129,7 +129,8 @@ const table_trace& trace_of(std::int64_t rooms) {
   collect_labels(text, table);
   expand_action_buttons(text, table);
   table_trace trace;
-  for (const label_entry& entry : table.entries) {
+  for (std::size_t i = 0; i < table.entry_count; ++i) {
+    const label_entry& entry = label_entry_at(table, i);
     trace.names.emplace_back(entry.name);
     trace.bodies.emplace_back(entry.body);
     trace.generated.push_back(entry.kind == LABEL_GENERATED);

@@ -67,7 +67,7 @@ void grow_index(std::vector<Slot>& slots, Used used, Hash hash_of) {
 }
 
 // The climb of the base whose own name is taken by `base`, made when it is new;
-// `hash` is the name's `hash_bytes`.
+// `hash` is the name's hash in its `label_key`.
 name_climb& find_climb(name_cache& cache, const label_entry& base, std::uint32_t hash) {
   if (2 * (cache.climbs.size() + 1) > cache.climb_slots.size())
     grow_index(cache.climb_slots, [](std::uint32_t slot) { return slot != 0; },

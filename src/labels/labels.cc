@@ -39,13 +39,19 @@ label_entry make_entry(label_table& table, const label_key& key, label_kind kind
 
 // The slot that holds `name`, or the empty slot where it belongs.
 template <typename Slot>
-Slot& find_slot(const std::deque<label_entry>& entries, Slot* slots, std::size_t size, std::string_view name,
-                std::uint32_t hash) {
+Slot& find_slot(const label_table& table, Slot* slots, std::size_t size, std::string_view name, std::uint32_t hash) {
   const std::size_t mask = size - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     Slot& s = slots[i];
-    if (s.entry == 0 || (s.hash == hash && entries[s.entry - 1].name == name)) return s;
+    if (s.entry == 0 || (s.hash == hash && label_entry_at(table, s.entry - 1).name == name)) return s;
   }
+}
+
+// Room for one more entry at the end of the entry blocks.
+label_entry& new_entry(label_table& table) {
+  if (table.entry_count >= UINT32_MAX) out_of_memory();  // an index must fit in a slot
+  if (table.entry_count % ENTRY_BLOCK == 0) table.entry_blocks.emplace_back(new label_entry[ENTRY_BLOCK]);
+  return table.entry_blocks.back()[table.entry_count++ % ENTRY_BLOCK];
 }
 
 void grow_chain(label_chain& chain) {
@@ -68,7 +74,7 @@ void note_name(label_table& table, std::uint32_t hash) {
     return;
   }
   filter_reset(table.names, 2 * table.names_count);
-  for (std::size_t i = table.first_named; i < table.entries.size(); ++i) filter_add(table.names, table.entries[i].hash);
+  for (std::size_t i = table.first_named; i < table.entry_count; ++i) filter_add(table.names, label_entry_at(table, i).hash);
 }
 
 // Puts every pending entry into its chain's index, oldest first, so that a newer
@@ -88,7 +94,7 @@ void index_pending(label_table& table) {
     const label_pending& p = table.pending[i];
     label_chain& chain = table.chains[p.chain];
     label_chain::slot& s =
-        find_slot(table.entries, chain.slots.data(), chain.slots.size(), table.entries[p.entry - 1].name, p.hash);
+        find_slot(table, chain.slots.data(), chain.slots.size(), label_entry_at(table, p.entry - 1).name, p.hash);
     if (s.entry == 0) ++chain.used;
     s = {p.entry, p.hash};
   }
@@ -97,32 +103,52 @@ void index_pending(label_table& table) {
 
 }  // namespace
 
-std::uint8_t label_hash(std::string_view name) {
-  // Eight bytes a step: the even and the odd bytes of a word are added into four
-  // 16-bit lanes, each cut back to 8 bits at once (only the sum modulo 256
-  // counts), so no lane ever carries into the next. The bytes left over are the
-  // top ones of the last eight bytes of the name.
-  constexpr std::uint64_t LOW_BYTES = 0x00FF00FF00FF00FFull;
-  std::uint64_t lanes = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= name.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, name.data() + i, 8);
-    lanes = (lanes + (word & LOW_BYTES) + ((word >> 8) & LOW_BYTES)) & LOW_BYTES;
-  }
-  if (i < name.size() && name.size() >= 8 && std::endian::native == std::endian::little) {
-    std::uint64_t word;
-    std::memcpy(&word, name.data() + name.size() - 8, 8);
-    word >>= 8 * (8 - (name.size() - i));  // the bytes already added are the low ones
-    lanes = (lanes + (word & LOW_BYTES) + ((word >> 8) & LOW_BYTES)) & LOW_BYTES;
-    i = name.size();
-  }
-  std::uint64_t sum = (lanes * 0x0001000100010001ull) >> 48;
-  for (; i < name.size(); ++i) sum += static_cast<unsigned char>(name[i]);
-  return static_cast<std::uint8_t>(sum);
+namespace {
+
+constexpr std::uint64_t LOW_BYTES = 0x00FF00FF00FF00FFull;
+
+// Adds the bytes of `word` into four 16-bit lanes, the even and the odd bytes
+// apart, each lane cut back to 8 bits at once (only the sum modulo 256 counts), so
+// that no lane ever carries into the next.
+std::uint64_t add_bytes(std::uint64_t lanes, std::uint64_t word) {
+  return (lanes + (word & LOW_BYTES) + ((word >> 8) & LOW_BYTES)) & LOW_BYTES;
 }
 
-label_key label_key_of(std::string_view name) { return {name, label_hash(name), hash_bytes(name)}; }
+std::uint8_t lanes_sum(std::uint64_t lanes) { return static_cast<std::uint8_t>((lanes * 0x0001000100010001ull) >> 48); }
+
+}  // namespace
+
+std::uint8_t label_hash(std::string_view name) { return label_key_of(name).chain; }
+
+label_key label_key_of(std::string_view name) {
+  // Eight bytes a step, for both hashes at once. The bytes left over are the top
+  // ones of the name's last eight bytes; a name shorter than a word goes byte by byte.
+  const std::size_t n = name.size();
+  std::uint64_t lanes = 0;
+  std::uint64_t h = n * 0x9E3779B97F4A7C15ull;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, name.data() + i, 8);
+    lanes = add_bytes(lanes, word);
+    h = (h ^ word) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 31;
+  }
+  std::uint64_t tail = 0;
+  if (i < n && n >= 8 && std::endian::native == std::endian::little) {
+    std::memcpy(&tail, name.data() + n - 8, 8);
+    tail >>= 8 * (8 - (n - i));  // the bytes already added are the low ones
+  } else {
+    for (std::size_t j = 0; i + j < n; ++j)
+      tail |= static_cast<std::uint64_t>(static_cast<unsigned char>(name[i + j])) << (8 * j);
+  }
+  lanes = add_bytes(lanes, tail);
+  h = (h ^ tail) * 0x94D049BB133111EBull;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return {name, lanes_sum(lanes), static_cast<std::uint32_t>(h)};
+}
 
 void label_table_clear(label_table& table) {
   for (label_chain& chain : table.chains) {
@@ -132,7 +158,7 @@ void label_table_clear(label_table& table) {
   table.pending_count = 0;
   std::vector<std::uint64_t>().swap(table.names.words);
   table.names_count = 0;
-  table.first_named = table.entries.size();
+  table.first_named = table.entry_count;
 }
 
 const label_entry& label_add(label_table& table, std::string_view name, label_kind kind, std::string_view body) {
@@ -140,9 +166,9 @@ const label_entry& label_add(label_table& table, std::string_view name, label_ki
 }
 
 const label_entry& label_add(label_table& table, const label_key& key, label_kind kind, std::string_view body) {
-  if (table.entries.size() >= UINT32_MAX) out_of_memory();  // an index must fit in a slot
-  const label_entry& entry = table.entries.emplace_back(make_entry(table, key, kind, body));
-  table.pending[table.pending_count++] = {static_cast<std::uint32_t>(table.entries.size()), key.hash, key.chain};
+  label_entry& entry = new_entry(table);
+  entry = make_entry(table, key, kind, body);
+  table.pending[table.pending_count++] = {static_cast<std::uint32_t>(table.entry_count), key.hash, key.chain};
   note_name(table, key.hash);
   if (table.pending_count == LABEL_BATCH) index_pending(table);
   return entry;
@@ -156,18 +182,20 @@ const label_entry* label_find(const label_table& table, const label_key& key) {
   if (!filter_may_hold(table.names, key.hash)) return nullptr;
   for (std::size_t i = table.pending_count; i-- > 0;) {
     const label_pending& p = table.pending[i];
-    if (p.hash == key.hash && p.chain == key.chain && table.entries[p.entry - 1].name == key.name)
-      return &table.entries[p.entry - 1];
+    if (p.hash == key.hash && p.chain == key.chain && label_entry_at(table, p.entry - 1).name == key.name)
+      return &label_entry_at(table, p.entry - 1);
   }
   const std::vector<label_chain::slot>& slots = table.chains[key.chain].slots;
   if (slots.empty()) return nullptr;
-  const label_chain::slot& s = find_slot(table.entries, slots.data(), slots.size(), key.name, key.hash);
-  return s.entry == 0 ? nullptr : &table.entries[s.entry - 1];
+  const label_chain::slot& s = find_slot(table, slots.data(), slots.size(), key.name, key.hash);
+  return s.entry == 0 ? nullptr : &label_entry_at(table, s.entry - 1);
 }
 
 void label_table_release(label_table& table) {
   label_table_clear(table);
-  std::deque<label_entry>().swap(table.entries);
+  std::vector<std::unique_ptr<label_entry[]>>().swap(table.entry_blocks);
+  table.entry_count = 0;
+  table.first_named = 0;
   std::vector<std::unique_ptr<char[]>>().swap(table.blocks);
   table.free_at = nullptr;
   table.free_left = 0;

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -33,6 +32,7 @@ struct label_chain {
 };
 
 constexpr std::size_t LABEL_BATCH = 16;
+constexpr std::size_t ENTRY_BLOCK = 4096;  // entries are kept in blocks of this many
 
 // An entry added but not yet indexed by its chain.
 struct label_pending {
@@ -47,7 +47,8 @@ struct label_pending {
 // batch come from memory at once rather than one after the other. Names and bodies
 // live in large blocks that are released at once.
 struct label_table {
-  std::deque<label_entry> entries;  // every entry in order of adding; they never move
+  std::vector<std::unique_ptr<label_entry[]>> entry_blocks;  // every entry in order of adding; they never move
+  std::size_t entry_count = 0;
   label_chain chains[LABEL_CHAINS];
   label_pending pending[LABEL_BATCH];
   std::size_t pending_count = 0;
@@ -58,6 +59,11 @@ struct label_table {
   char* free_at = nullptr;
   std::size_t free_left = 0;
 };
+
+// The entry added `index`-th (from 0) since the table was made or released.
+inline const label_entry& label_entry_at(const label_table& table, std::size_t index) {
+  return table.entry_blocks[index / ENTRY_BLOCK][index % ENTRY_BLOCK];
+}
 
 // The sum of the name's bytes, taken as unsigned values, modulo 256.
 std::uint8_t label_hash(std::string_view name);

@@ -108,8 +108,8 @@ TEST_P(CollectLabels, RecordsTheRestOfEachLineAfterItsFirstColon) {
   collect_labels(c.text, table);
   EXPECT_EQ(label_find(table, "stale"), nullptr);
   std::vector<std::string> recorded;
-  for (const label_entry& e : table.entries)
-    if (e.name != "stale") recorded.emplace_back(e.name);
+  for (std::size_t i = 0; i < table.entry_count; ++i)
+    if (label_entry_at(table, i).name != "stale") recorded.emplace_back(label_entry_at(table, i).name);
   EXPECT_EQ(recorded, c.labels);
   for (const std::string& name : c.labels) {
     ASSERT_NE(label_find(table, name), nullptr) << name;
