@@ -131,8 +131,8 @@ const table_trace& trace_of(std::int64_t rooms) {
   table_trace trace;
   for (std::size_t i = 0; i < table.entry_count; ++i) {
     const label_entry& entry = label_entry_at(table, i);
-    trace.names.emplace_back(entry.name);
-    trace.bodies.emplace_back(entry.body);
+    trace.names.emplace_back(label_name(entry));
+    trace.bodies.emplace_back(label_body(entry));
     trace.generated.push_back(entry.kind == LABEL_GENERATED);
   }
   return made.emplace(rooms, std::move(trace)).first->second;

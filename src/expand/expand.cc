@@ -235,7 +235,7 @@ void append_block(split_text& t, const label_entry& block, std::size_t label_beg
   const std::size_t label_len = label_end - label_begin;
   const std::size_t at = buffer.size();
   std::size_t size = size_add_or_exit(at, BLOCK_FIXED);
-  size = size_add_or_exit(size, size_add_or_exit(block.name.size(), block.body.size()));
+  size = size_add_or_exit(size, size_add_or_exit(block.name_len, block.body_len));
   size = size_add_or_exit(size, label_len);
   alloc_or_exit(buffer, size);
   buffer.resize(size);
@@ -248,9 +248,9 @@ void append_block(split_text& t, const label_entry& block, std::size_t label_beg
     w += part.size();
   };
   put(":");
-  put(block.name);
+  put(label_name(block));
   put("\n");
-  put(block.body);
+  put(label_body(block));
   put("\ngoto ");
   put(std::string_view(buffer.data() + label_begin + t.shift, label_len));
   put("\nend\n\n");
@@ -295,7 +295,7 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
         finish_generated_name(table, names, ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
     // The block first: the replacement may be written over the label it copies.
     if (name.is_new) append_block(t, *name.entry, st.label_begin, st.label_end);
-    write_replacement(t, k, st.end, name.entry->name, st.caption_begin, st.caption_end);
+    write_replacement(t, k, st.end, label_name(*name.entry), st.caption_begin, st.caption_end);
     t.read = st.end;
     ++count;
     if (next == std::string_view::npos) {

@@ -44,7 +44,7 @@ void compose_candidate(std::string& candidate, std::string_view base, std::uint6
 }
 
 bool shares_actions(const label_entry& entry, std::string_view actions) {
-  return entry.kind == LABEL_GENERATED && entry.body == actions;
+  return entry.kind == LABEL_GENERATED && label_body(entry) == actions;
 }
 
 generated_name add_block(label_table& table, const label_key& key, std::string_view actions) {
@@ -81,7 +81,7 @@ name_climb& find_climb(name_cache& cache, const label_entry& base, std::uint32_t
       return cache.climbs.back();
     }
     name_climb& climb = cache.climbs[slot - 1];
-    if (climb.hash == hash && climb.base->name == base.name) return climb;
+    if (climb.hash == hash && label_name(*climb.base) == label_name(base)) return climb;
   }
 }
 
@@ -102,14 +102,14 @@ shared_block& find_shared(name_cache& cache, std::uint32_t climb, std::string_vi
       s.hash = hash;
       return s;
     }
-    if (s.hash == hash && s.climb == climb && s.entry->body == actions) return s;
+    if (s.hash == hash && s.climb == climb && label_body(*s.entry) == actions) return s;
   }
 }
 
 // Remembers that climb `climb` passed the generated block `entry`, unless a block
 // with the same actions was passed earlier on it.
 void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& entry, std::uint32_t hash) {
-  shared_block& s = find_shared(cache, climb, entry.body, hash);
+  shared_block& s = find_shared(cache, climb, label_body(entry), hash);
   if (s.entry != nullptr) return;
   s.entry = &entry;
   ++cache.shared_used;
@@ -150,11 +150,11 @@ generated_name finish_generated_name(label_table& table, name_cache& cache, std:
       return made;
     }
     if (found->kind == LABEL_GENERATED) {
-      if (found->body == actions) {
+      if (label_body(*found) == actions) {
         remember_shared(cache, climb_index, *found, actions_hash);
         return {found, false};
       }
-      remember_shared(cache, climb_index, *found, shared_hash(climb_index, found->body));
+      remember_shared(cache, climb_index, *found, shared_hash(climb_index, label_body(*found)));
     }
   }
 }

@@ -29,12 +29,15 @@ char* room_for(label_table& table, std::size_t size) {
 // A new entry with copies of the name and the body, side by side in one room.
 label_entry make_entry(label_table& table, const label_key& key, label_kind kind, std::string_view body) {
   const std::string_view name = key.name;
+  if (name.size() >= UINT32_MAX || body.size() >= UINT32_MAX) out_of_memory();
+  const auto name_len = static_cast<std::uint32_t>(name.size());
+  const auto body_len = static_cast<std::uint32_t>(body.size());
   const std::size_t size = size_add_or_exit(name.size(), body.size());
-  if (size == 0) return {{}, kind, key.hash, {}};
+  if (size == 0) return {nullptr, 0, 0, key.hash, kind};
   char* copy = room_for(table, size);
   if (!name.empty()) std::memcpy(copy, name.data(), name.size());
   if (!body.empty()) std::memcpy(copy + name.size(), body.data(), body.size());
-  return {{copy, name.size()}, kind, key.hash, {copy + name.size(), body.size()}};
+  return {copy, name_len, body_len, key.hash, kind};
 }
 
 // The slot that holds `name`, or the empty slot where it belongs.
@@ -43,7 +46,7 @@ Slot& find_slot(const label_table& table, Slot* slots, std::size_t size, std::st
   const std::size_t mask = size - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     Slot& s = slots[i];
-    if (s.entry == 0 || (s.hash == hash && label_entry_at(table, s.entry - 1).name == name)) return s;
+    if (s.entry == 0 || (s.hash == hash && label_name(label_entry_at(table, s.entry - 1)) == name)) return s;
   }
 }
 
@@ -82,7 +85,7 @@ void note_name(label_table& table, std::uint32_t hash) {
 void index_pending(label_table& table) {
   for (std::size_t i = 0; i < table.pending_count; ++i) {
     label_chain& chain = table.chains[table.pending[i].chain];
-    while (2 * (chain.used + LABEL_BATCH) > chain.slots.size()) grow_chain(chain);
+    while (4 * (chain.used + LABEL_BATCH) > 3 * chain.slots.size()) grow_chain(chain);
   }
 #if defined(__GNUC__) || defined(__clang__)
   for (std::size_t i = 0; i < table.pending_count; ++i) {
@@ -94,7 +97,7 @@ void index_pending(label_table& table) {
     const label_pending& p = table.pending[i];
     label_chain& chain = table.chains[p.chain];
     label_chain::slot& s =
-        find_slot(table, chain.slots.data(), chain.slots.size(), label_entry_at(table, p.entry - 1).name, p.hash);
+        find_slot(table, chain.slots.data(), chain.slots.size(), label_name(label_entry_at(table, p.entry - 1)), p.hash);
     if (s.entry == 0) ++chain.used;
     s = {p.entry, p.hash};
   }
@@ -182,7 +185,7 @@ const label_entry* label_find(const label_table& table, const label_key& key) {
   if (!filter_may_hold(table.names, key.hash)) return nullptr;
   for (std::size_t i = table.pending_count; i-- > 0;) {
     const label_pending& p = table.pending[i];
-    if (p.hash == key.hash && p.chain == key.chain && label_entry_at(table, p.entry - 1).name == key.name)
+    if (p.hash == key.hash && p.chain == key.chain && label_name(label_entry_at(table, p.entry - 1)) == key.name)
       return &label_entry_at(table, p.entry - 1);
   }
   const std::vector<label_chain::slot>& slots = table.chains[key.chain].slots;

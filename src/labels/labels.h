@@ -11,11 +11,15 @@
 enum label_kind : std::uint8_t { LABEL_SOURCE = 0, LABEL_GENERATED = 1 };
 
 struct label_entry {
-  std::string_view name;  // the entry's own copy, held by the table
+  const char* bytes;       // the entry's own copy of its name, its body right after it
+  std::uint32_t name_len;
+  std::uint32_t body_len;  // of a generated block's action text; 0 for a source label
+  std::uint32_t hash;      // of the name, as `label_key` has it
   label_kind kind;
-  std::uint32_t hash;     // of the name, as `label_key` has it
-  std::string_view body;  // a generated block's action text; empty for a source label
 };
+
+inline std::string_view label_name(const label_entry& entry) { return {entry.bytes, entry.name_len}; }
+inline std::string_view label_body(const label_entry& entry) { return {entry.bytes + entry.name_len, entry.body_len}; }
 
 constexpr int LABEL_CHAINS = 256;
 
@@ -27,7 +31,7 @@ struct label_chain {
     std::uint32_t entry;  // the entry's index + 1; 0: empty
     std::uint32_t hash;   // of the entry's name, to pass over most other names at once
   };
-  std::vector<slot> slots;  // a power of two in size, at most half full
+  std::vector<slot> slots;  // a power of two in size, at most three quarters full
   std::size_t used = 0;
 };
 
@@ -82,7 +86,8 @@ label_key label_key_of(std::string_view name);
 void label_table_clear(label_table& table);
 
 // Adds a new entry with its own copies of the name and the body (equal names are
-// allowed; the newest is found first) and yields it.
+// allowed; the newest is found first) and yields it. A name or a body of 4 GiB or
+// more counts as running out of memory.
 const label_entry& label_add(label_table& table, std::string_view name, label_kind kind, std::string_view body);
 const label_entry& label_add(label_table& table, const label_key& key, label_kind kind, std::string_view body);
 

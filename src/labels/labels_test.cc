@@ -36,7 +36,7 @@ TEST(LabelTable, FindsExactNamesOnly) {
   EXPECT_EQ(label_find(table, "ab"), nullptr);  // same chain, same length, other bytes
   EXPECT_EQ(label_find(table, "b"), nullptr);
   EXPECT_EQ(label_find(table, "room"), nullptr);
-  EXPECT_EQ(label_find(table, "Room")->name, "Room");
+  EXPECT_EQ(label_name(*label_find(table, "Room")), "Room");
   label_add(table, "ab", LABEL_GENERATED, "act");
   EXPECT_EQ(label_find(table, "ab")->kind, LABEL_GENERATED);
   EXPECT_EQ(label_find(table, "ba")->kind, LABEL_SOURCE);
@@ -48,7 +48,7 @@ TEST(LabelTable, NewestEqualNameIsFound) {
   label_add(table, "x", LABEL_SOURCE, "");
   const label_entry& newer = label_add(table, "x", LABEL_GENERATED, "body");
   EXPECT_EQ(label_find(table, "x"), &newer);
-  EXPECT_EQ(label_find(table, "x")->body, "body");
+  EXPECT_EQ(label_body(*label_find(table, "x")), "body");
 }
 
 TEST(LabelTable, NewestEqualNameIsFoundWhereverEachOneIsKept) {
@@ -75,7 +75,7 @@ TEST(LabelTable, ManyAnagramsShareAChainAndStayApart) {
   }
   for (const std::string& n : added) {
     ASSERT_NE(label_find(table, n), nullptr);
-    EXPECT_EQ(label_find(table, n)->body, n);
+    EXPECT_EQ(label_body(*label_find(table, n)), n);
   }
   EXPECT_EQ(label_find(table, "abcdefgh"), nullptr);  // the first arrangement was never added
 }
@@ -109,7 +109,7 @@ TEST_P(CollectLabels, RecordsTheRestOfEachLineAfterItsFirstColon) {
   EXPECT_EQ(label_find(table, "stale"), nullptr);
   std::vector<std::string> recorded;
   for (std::size_t i = 0; i < table.entry_count; ++i)
-    if (label_entry_at(table, i).name != "stale") recorded.emplace_back(label_entry_at(table, i).name);
+    if (label_name(label_entry_at(table, i)) != "stale") recorded.emplace_back(label_name(label_entry_at(table, i)));
   EXPECT_EQ(recorded, c.labels);
   for (const std::string& name : c.labels) {
     ASSERT_NE(label_find(table, name), nullptr) << name;
