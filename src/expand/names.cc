@@ -66,23 +66,30 @@ void grow_index(std::vector<Slot>& slots, Used used, Hash hash_of) {
   }
 }
 
-// The climb of the base whose own name is taken by `base`, made when it is new;
-// `hash` is the name's hash in its `label_key`.
-name_climb& find_climb(name_cache& cache, const label_entry& base, std::uint32_t hash) {
+// The climb of the base name `name`, whose hash in its `label_key` is `hash`, or
+// nullptr when there is none yet.
+name_climb* known_climb(name_cache& cache, std::string_view name, std::uint32_t hash) {
+  if (cache.climb_slots.empty()) return nullptr;
+  const std::size_t mask = cache.climb_slots.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::uint32_t slot = cache.climb_slots[i];
+    if (slot == 0) return nullptr;
+    name_climb& climb = cache.climbs[slot - 1];
+    if (climb.hash == hash && label_name(*climb.base) == name) return &climb;
+  }
+}
+
+// A new climb for the base name that `base` has taken.
+name_climb& add_climb(name_cache& cache, const label_entry& base, std::uint32_t hash) {
   if (2 * (cache.climbs.size() + 1) > cache.climb_slots.size())
     grow_index(cache.climb_slots, [](std::uint32_t slot) { return slot != 0; },
                [&](std::uint32_t slot) { return cache.climbs[slot - 1].hash; });
   const std::size_t mask = cache.climb_slots.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    std::uint32_t& slot = cache.climb_slots[i];
-    if (slot == 0) {
-      cache.climbs.push_back(name_climb{&base, 2, hash});
-      slot = static_cast<std::uint32_t>(cache.climbs.size());
-      return cache.climbs.back();
-    }
-    name_climb& climb = cache.climbs[slot - 1];
-    if (climb.hash == hash && label_name(*climb.base) == label_name(base)) return climb;
-  }
+  std::size_t i = hash & mask;
+  while (cache.climb_slots[i] != 0) i = (i + 1) & mask;
+  cache.climbs.push_back(name_climb{&base, 2, hash});
+  cache.climb_slots[i] = static_cast<std::uint32_t>(cache.climbs.size());
+  return cache.climbs.back();
 }
 
 // The hash under which blocks with these actions passed on climb `climb` are kept.
@@ -91,9 +98,13 @@ std::uint32_t shared_hash(std::uint32_t climb, std::string_view actions) { retur
 // The slot of the block with these actions passed on climb `climb`, or the empty
 // slot where it belongs; `hash` is their `shared_hash`.
 shared_block& find_shared(name_cache& cache, std::uint32_t climb, std::string_view actions, std::uint32_t hash) {
-  if (2 * (cache.shared_used + 1) > cache.shared.size())
+  if (2 * (cache.shared_used + 1) > cache.shared.size()) {
     grow_index(cache.shared, [](const shared_block& s) { return s.entry != nullptr; },
                [](const shared_block& s) { return s.hash; });
+    filter_reset(cache.shared_hashes, cache.shared.size() / 2);
+    for (const shared_block& s : cache.shared)
+      if (s.entry != nullptr) filter_add(cache.shared_hashes, s.hash);
+  }
   const std::size_t mask = cache.shared.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     shared_block& s = cache.shared[i];
@@ -113,32 +124,46 @@ void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& 
   if (s.entry != nullptr) return;
   s.entry = &entry;
   ++cache.shared_used;
+  filter_add(cache.shared_hashes, hash);
 }
 
 }  // namespace
 
 generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view label,
                                    std::string_view caption, std::string_view actions) {
-  begin_generated_name(cache, label, caption);
+  begin_generated_name(table, cache, label, caption);
   return finish_generated_name(table, cache, actions);
 }
 
-void begin_generated_name(name_cache& cache, std::string_view label, std::string_view caption) {
+void begin_generated_name(const label_table& table, name_cache& cache, std::string_view label,
+                          std::string_view caption) {
   compose_base(cache.base, label, caption);
   cache.base_key = label_key_of(cache.base);
+  label_prefetch(table, cache.base_key);
 }
 
 generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions) {
   const label_key& base_key = cache.base_key;
-  const label_entry* found = label_find(table, base_key);
-  if (found == nullptr) return add_block(table, base_key, actions);
-  if (shares_actions(*found, actions)) return {found, false};
+  // A base with a climb is taken, for good, by the climb's base entry: no entry of
+  // that name can be added after it, so it stays the newest.
+  name_climb* known = known_climb(cache, cache.base, base_key.hash);
+  if (known == nullptr) {
+    const label_entry* found = label_find(table, base_key);
+    if (found == nullptr) return add_block(table, base_key, actions);
+    if (shares_actions(*found, actions)) return {found, false};
+    known = &add_climb(cache, *found, base_key.hash);
+  } else if (shares_actions(*known->base, actions)) {
+    return {known->base, false};
+  }
+  name_climb& climb = *known;
 
-  name_climb& climb = find_climb(cache, *found, base_key.hash);
   const auto climb_index = static_cast<std::uint32_t>(&climb - cache.climbs.data());
   const std::uint32_t actions_hash = shared_hash(climb_index, actions);
-  const shared_block& known = find_shared(cache, climb_index, actions, actions_hash);
-  if (known.entry != nullptr) return {known.entry, false};
+  if (filter_may_hold(cache.shared_hashes, actions_hash)) {
+    const shared_block& passed = find_shared(cache, climb_index, actions, actions_hash);
+    if (passed.entry != nullptr) return {passed.entry, false};
+  }
+  const label_entry* found;
 
   for (;;) {
     compose_candidate(cache.candidate, cache.base, climb.next_suffix++);

@@ -35,6 +35,7 @@ struct name_cache {
   // For each climb, the first generated block passed on it with given actions.
   std::vector<shared_block> shared;
   std::size_t shared_used = 0;
+  hash_filter shared_hashes;  // the hash of every block in `shared`, to pass over new actions at once
   std::string base;       // scratch: the cleaned base name of the current button
   label_key base_key;     // ...with its hashes
   std::string candidate;  // scratch: the base name with a suffix
@@ -53,7 +54,8 @@ generated_name make_generated_name(label_table& table, name_cache& cache, std::s
                                    std::string_view caption, std::string_view actions);
 
 // The same in two steps, so that other work can go on in between: the first
-// composes and hashes the base name, the second names the block of the button
-// begun last.
-void begin_generated_name(name_cache& cache, std::string_view label, std::string_view caption);
+// composes and hashes the base name and starts fetching what its lookup reads, the
+// second names the block of the button begun last.
+void begin_generated_name(const label_table& table, name_cache& cache, std::string_view label,
+                          std::string_view caption);
 generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions);
