@@ -49,17 +49,16 @@ struct split_text {
 // The position of the first keyword at or after `from`, or npos.
 std::size_t find_keyword(std::string_view text, std::size_t from) {
 #ifdef __SSE2__
-  // 16 positions a step: each byte of the keyword is compared at its offset.
-  static_assert(KEYWORD.size() == 5);
+  // 16 positions a step: those with "m" and, two bytes on, "v" are compared whole.
+  static_assert(KEYWORD.size() == 5 && KEYWORD[0] == 'm' && KEYWORD[2] == 'v');
   const char* const t = text.data();
   for (; from + 16 + KEYWORD.size() <= text.size(); from += 16) {
-    __m128i match = _mm_set1_epi8(-1);
-    for (std::size_t j = 0; j < KEYWORD.size(); ++j) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + from + j));
-      match = _mm_and_si128(match, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(KEYWORD[j])));
+    const __m128i m = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + from)), _mm_set1_epi8('m'));
+    const __m128i v = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + from + 2)), _mm_set1_epi8('v'));
+    for (auto maybe = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(m, v))); maybe != 0; maybe &= maybe - 1) {
+      const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(maybe));
+      if (std::memcmp(t + at, KEYWORD.data(), KEYWORD.size()) == 0) return at;
     }
-    const auto found = static_cast<unsigned>(_mm_movemask_epi8(match));
-    if (found != 0) return from + static_cast<std::size_t>(std::countr_zero(found));
   }
 #endif
   return text.find(KEYWORD, from);
@@ -247,13 +246,14 @@ void append_block(split_text& t, const label_entry& block, std::size_t label_beg
     std::memcpy(w, part.data(), part.size());
     w += part.size();
   };
-  put(":");
+  *w++ = ':';
   put(label_name(block));
-  put("\n");
+  *w++ = '\n';
   put(label_body(block));
-  put("\ngoto ");
+  std::memcpy(w, "\ngoto ", 6);
+  w += 6;
   put(std::string_view(buffer.data() + label_begin + t.shift, label_len));
-  put("\nend\n\n");
+  std::memcpy(w, "\nend\n\n", 6);
 }
 
 // Puts the whole text, `done` and then the live part of `ahead`, into `text`.

@@ -36,7 +36,7 @@ struct name_cache {
   std::vector<shared_block> shared;
   std::size_t shared_used = 0;
   hash_filter shared_hashes;  // the hash of every block in `shared`, to pass over new actions at once
-  std::string base;       // scratch: the cleaned base name of the current button
+  std::string base;       // scratch: the cleaned base name of the current button, and room after it
   label_key base_key;     // ...with its hashes
   std::string candidate;  // scratch: the base name with a suffix
 };

@@ -4,21 +4,29 @@
 #include <cstring>
 #include <new>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 void out_of_memory() { std::_Exit(1); }
 
-void install_memory_rule() { std::set_new_handler(out_of_memory); }
+void install_memory_rule() {
+  std::set_new_handler(out_of_memory);
+#ifdef __GLIBC__
+  // Large blocks that are freed (an index outgrown, say) stay with the process for
+  // the next ones, rather than going back to the system to be faulted in afresh.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the most glibc takes on a 64-bit machine
+  mallopt(M_TRIM_THRESHOLD, 512 << 20);
+#endif
+}
 
-void alloc_or_exit(script_text& text, std::size_t needed) {
-  if (needed <= text.capacity()) return;
+// The growth behind `alloc_or_exit`, out of line.
+void grow_or_exit(script_text& text, std::size_t needed) {
   if (needed > text.max_size()) out_of_memory();
   std::size_t grown = text.capacity() < text.max_size() / 2 ? text.capacity() * 2 : text.max_size();
   text.reserve(needed > grown ? needed : grown);
 }
 
-std::size_t skip_blanks(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && text[pos] == BLANK) ++pos;
-  return pos;
-}
 
 
 std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed) {

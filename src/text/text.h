@@ -18,7 +18,7 @@ constexpr char BLANK = ' ';
 [[noreturn]] void out_of_memory();
 
 // Makes every failed allocation of the process (operator new, container growth)
-// end the run through `out_of_memory`.
+// end the run through `out_of_memory`; with glibc, also keeps freed blocks for reuse.
 void install_memory_rule();
 
 // a + b, or the end of the run when the sum does not fit in a size_t.
@@ -29,10 +29,16 @@ inline std::size_t size_add_or_exit(std::size_t a, std::size_t b) {
 
 // Makes room in `text` for `needed` bytes in all, growing geometrically so that a
 // sequence of appends stays linear; sizes the string cannot hold end the run.
-void alloc_or_exit(script_text& text, std::size_t needed);
+void grow_or_exit(script_text& text, std::size_t needed);
+inline void alloc_or_exit(script_text& text, std::size_t needed) {
+  if (needed > text.capacity()) grow_or_exit(text, needed);
+}
 
 // The first position at or after `pos` that does not hold a blank (or the end).
-std::size_t skip_blanks(std::string_view text, std::size_t pos);
+inline std::size_t skip_blanks(std::string_view text, std::size_t pos) {
+  while (pos < text.size() && text[pos] == BLANK) ++pos;
+  return pos;
+}
 
 // A 32-bit hash of the bytes, every bit of it depending on every byte, for the
 // run's hash tables. Only where names land in a table depends on it, never a result.
