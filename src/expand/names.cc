@@ -181,6 +181,10 @@ generated_name finish_generated_name(label_table& table, name_cache& cache, std:
     const shared_block& passed = find_shared(cache, climb_index, actions, actions_hash);
     if (passed.entry != nullptr) return {passed.entry, false};
   }
+#if defined(__GNUC__) || defined(__clang__)
+  // The block made below is remembered in this slot: it comes from memory meanwhile.
+  if (!cache.shared.empty()) __builtin_prefetch(&cache.shared[actions_hash & (cache.shared.size() - 1)], 1);
+#endif
   const label_entry* found;
 
   for (;;) {

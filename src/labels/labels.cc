@@ -81,18 +81,8 @@ void note_name(label_table& table, std::uint32_t hash) {
 }
 
 // Puts every pending entry into its chain's index, oldest first, so that a newer
-// equal name takes the slot of an older one.
+// equal name takes the slot of an older one. Each chain has room for them already.
 void index_pending(label_table& table) {
-  for (std::size_t i = 0; i < table.pending_count; ++i) {
-    label_chain& chain = table.chains[table.pending[i].chain];
-    while (4 * (chain.used + LABEL_BATCH) > 3 * chain.slots.size()) grow_chain(chain);
-  }
-#if defined(__GNUC__) || defined(__clang__)
-  for (std::size_t i = 0; i < table.pending_count; ++i) {
-    const label_chain& chain = table.chains[table.pending[i].chain];
-    __builtin_prefetch(&chain.slots[table.pending[i].hash & (chain.slots.size() - 1)], 1);
-  }
-#endif
   for (std::size_t i = 0; i < table.pending_count; ++i) {
     const label_pending& p = table.pending[i];
     label_chain& chain = table.chains[p.chain];
@@ -171,6 +161,13 @@ const label_entry& label_add(label_table& table, std::string_view name, label_ki
 const label_entry& label_add(label_table& table, const label_key& key, label_kind kind, std::string_view body) {
   label_entry& entry = new_entry(table);
   entry = make_entry(table, key, kind, body);
+  // The chain gets room for a whole batch now, and the slot the entry will take
+  // starts coming from memory while the batch fills.
+  label_chain& chain = table.chains[key.chain];
+  while (4 * (chain.used + LABEL_BATCH) > 3 * chain.slots.size()) grow_chain(chain);
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(&chain.slots[key.hash & (chain.slots.size() - 1)], 1);
+#endif
   table.pending[table.pending_count++] = {static_cast<std::uint32_t>(table.entry_count), key.hash, key.chain};
   note_name(table, key.hash);
   if (table.pending_count == LABEL_BATCH) index_pending(table);
