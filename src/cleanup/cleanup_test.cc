@@ -81,4 +81,20 @@ TEST(CleanSourceScale, ManyCommentsAndContinuationsMatchTheReading) {
   EXPECT_EQ(text, reference_clean(in));
 }
 
+// The clean-up copies runs many bytes at a time: every rule must be met wherever
+// its bytes fall in such a run, the last bytes of the text included.
+TEST(CleanSourceScale, RulesMeetWhereverTheirBytesFall) {
+  const std::string pieces[] = {"/* c */", ";note", "\n_", "\n \t_", "\t", "/*/", "*/", "/", "\n"};
+  for (const std::string& piece : pieces) {
+    for (std::size_t before = 0; before < 40; ++before) {
+      for (std::size_t after = 0; after < 20; after += 3) {
+        const std::string in = std::string(before, 'a') + piece + "x\ty" + std::string(after, 'b') + piece + "\nend\n";
+        script_text text = in;
+        clean_source(text);
+        ASSERT_EQ(text, reference_clean(in)) << "piece " << piece << " after " << before << " bytes";
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -9,7 +9,12 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -50,6 +55,44 @@ TEST(TextModeRead, PairsSplitAcrossReadsAreJoined) {
   EXPECT_EQ(decode({"a\r", "b"}), "a\rb");
   EXPECT_EQ(decode({"a\r", "\x1a"}), "a\r");
   EXPECT_EQ(decode({"a\r", "", "\n"}), "a\n");
+}
+
+// The byte-by-byte reading of text mode, for comparison.
+std::string plain_decode(const std::string& in) {
+  std::string out;
+  for (std::size_t i = 0; i < in.size() && in[i] != CTRL_Z; ++i) {
+    if (in[i] == '\r' && i + 1 < in.size() && in[i + 1] == '\n') continue;
+    out += in[i];
+  }
+  return out;
+}
+
+std::string plain_encode(const std::string& in) {
+  std::string out;
+  for (const char c : in) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+TEST(TextMode, AgreesWithTheByteByByteReadingAtEveryLength) {
+  // The decoder and the encoder work on many bytes at once: line ends, lone CRs and
+  // Ctrl-Z at every position of texts of every length up to a few blocks.
+  const char specials[] = {'\n', '\r', CTRL_Z};
+  for (std::size_t n = 0; n < 70; ++n) {
+    for (std::size_t at = 0; at < n; ++at) {
+      for (const char c : specials) {
+        std::string in(n, 'a');
+        in[at] = c;
+        if (at + 1 < n) in[at + 1] = '\n';  // makes a CR LF pair of a CR
+        if (at % 7 == 3) in[n - 1] = '\n';
+        ASSERT_EQ(decode({in}), plain_decode(in)) << n << " " << at;
+        ASSERT_EQ(decode({in.substr(0, at + 1), in.substr(at + 1)}), plain_decode(in)) << n << " " << at;
+        ASSERT_EQ(encode(in), plain_encode(in)) << n << " " << at;
+      }
+    }
+  }
 }
 
 TEST(TextModeWrite, TurnsEveryLfIntoCrLf) {
@@ -96,6 +139,27 @@ TEST_F(ScratchFolder, ReadsPastEveryBufferBoundary) {
   ASSERT_TRUE(read_script(path("big.qst").c_str(), text));
   EXPECT_EQ(text, expected);
 }
+
+#ifndef _WIN32  // named pipes exist only here
+TEST_F(ScratchFolder, ReadsAPipeToItsEndWithPairsAcrossReads) {
+  // A pipe has no length: the text is read in the pieces the pipe delivers, which
+  // end wherever the writer's buffer did (splits of a pair are tested above).
+  const std::string pipe = path("pipe.qst");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::string in, expected;
+  for (int i = 0; in.size() < 300000; ++i) {
+    const std::string line = std::string(static_cast<std::size_t>(i % 97), 'p') + "\r\n";
+    in += line;
+    expected += line.substr(0, line.size() - 2) + "\n";
+  }
+  std::thread writer([&] { put(pipe, in); });
+  script_text text;
+  const bool read = read_script(pipe.c_str(), text);
+  writer.join();
+  ASSERT_TRUE(read);
+  EXPECT_EQ(text, expected);
+}
+#endif
 
 // Opening a folder fails on Windows itself ("Permission denied"); elsewhere the
 // open succeeds and the first read fails ("Is a directory").
