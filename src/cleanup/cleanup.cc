@@ -23,12 +23,25 @@ struct special_bytes {
 };
 constexpr special_bytes is_special;
 
+// Whether the special byte at `at` (before `end`) starts a rule that changes the
+// text: a newline before a continuation line, a "/*" while a "*/" may still follow
+// it, or a ";". Any other newline or "/" is copied like an ordinary byte.
+bool starts_change(const char* at, const char* end, bool no_close_left) {
+  if (*at == '\n') {
+    const char* q = at + 1;
+    while (q < end && is_blank_or_tab(*q)) ++q;
+    return q < end && *q == '_';
+  }
+  if (*at == '/') return !no_close_left && end - at > 1 && at[1] == '*';
+  return true;
+}
+
 #ifdef __SSE2__
 // Copies bytes from `from` to `to <= from`, tabs turned into blanks, 16 at a time,
-// up to the first one that can start a rule (tabs apart), which is not copied; yields
-// how many were copied. It stops 16 bytes before `end`. Bytes not yet read are never
+// up to the first one that starts a change, which is not copied; yields how many
+// were copied. It stops 16 bytes before `end`. Bytes not yet read are never
 // changed, except that, in place, their tabs may already become blanks.
-std::size_t copy_blocks(const char* from, char* to, const char* end) {
+std::size_t copy_blocks(const char* from, char* to, const char* end, bool no_close_left) {
   const char* const start = from;
   for (; end - from >= 16; from += 16, to += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
@@ -37,7 +50,8 @@ std::size_t copy_blocks(const char* from, char* to, const char* end) {
     const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
                                          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('/')),
                                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8(';'))));
-    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    while (mask != 0 && !starts_change(from + std::countr_zero(mask), end, no_close_left)) mask &= mask - 1;
     if (mask == 0) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(to), blanked);
       continue;
@@ -75,7 +89,7 @@ std::size_t clean_source(script_text& text) {
     // w <= r only covers bytes already loaded.
 #ifdef __SSE2__
     {
-      const std::size_t copied = copy_blocks(t + r, t + w, t + n);
+      const std::size_t copied = copy_blocks(t + r, t + w, t + n, no_close_left);
       r += copied;
       w += copied;
     }
