@@ -110,22 +110,25 @@ std::size_t encode_text_mode(const char* in, std::size_t n, char* out) {
   char* w = out;
   const char* const end = in + n;
 #ifdef __SSE2__
-  // 16 bytes a step: the block is stored whole, and the part after its first LF
-  // is written again by the steps that follow (`out` has room to spare for that).
-  while (end - in >= 16) {
+  // 16 bytes a step. The bytes between two LFs of a block are copied by loads at
+  // offsets taken from the block's LF mask, so that no load waits for the one
+  // before; each store writes 16 bytes, of which those past the part are written
+  // again by the next (`out` has room to spare for that).
+  while (end - in >= 32) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), bytes);
-    const auto lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
-    if (lf == 0) {
-      in += 16;
-      w += 16;
-      continue;
+    auto lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+    std::size_t from = 0;
+    for (; lf != 0; lf &= lf - 1) {
+      const auto at = static_cast<std::size_t>(std::countr_zero(lf));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + from)));
+      w += at - from;
+      *w++ = '\r';
+      *w++ = '\n';
+      from = at + 1;
     }
-    const auto i = static_cast<std::size_t>(std::countr_zero(lf));
-    w += i;
-    *w++ = '\r';
-    *w++ = '\n';
-    in += i + 1;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + from)));
+    w += 16 - from;
+    in += 16;
   }
 #endif
   for (; in < end; ++in) {
