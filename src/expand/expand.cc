@@ -57,7 +57,7 @@ std::size_t find_keyword(std::string_view text, std::size_t from) {
     const __m128i v = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + from + 2)), _mm_set1_epi8('v'));
     for (auto maybe = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(m, v))); maybe != 0; maybe &= maybe - 1) {
       const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(maybe));
-      if (std::memcmp(t + at, KEYWORD.data(), KEYWORD.size()) == 0) return at;
+      if (t[at + 1] == KEYWORD[1] && t[at + 3] == KEYWORD[3] && t[at + 4] == KEYWORD[4]) return at;
     }
   }
 #endif

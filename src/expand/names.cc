@@ -42,7 +42,7 @@ void clean_in_place(char* at, std::size_t n) {
 // more for the cleaning to run over; yields the name.
 std::string_view compose_base(std::string& base, std::string_view label, std::string_view caption) {
   const std::size_t size = size_add_or_exit(NAME_PREFIX.size() + 1, size_add_or_exit(label.size(), caption.size()));
-  base.resize(size_add_or_exit(size, 16));
+  if (base.size() < size_add_or_exit(size, 16)) base.resize(size + 16);  // never shrunk: no refill
   char* const w = base.data();
   std::memcpy(w, NAME_PREFIX.data(), NAME_PREFIX.size());
   if (!label.empty()) std::memcpy(w + NAME_PREFIX.size(), label.data(), label.size());
