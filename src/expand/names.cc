@@ -9,7 +9,8 @@
 
 namespace {
 
-// Blank becomes "_", "#" becomes "[", "$" becomes "]"; every other byte stays.
+#ifndef __SSE2__
+// The cleaning of each byte value, for machines without SSE2.
 struct name_cleaning {
   char to[256];
   constexpr name_cleaning() : to() {
@@ -20,9 +21,11 @@ struct name_cleaning {
   }
 };
 constexpr name_cleaning CLEANING;
+#endif
 
-// Cleans the `n` bytes at `at` in place. With SSE2 it goes 16 bytes a step and
-// may rewrite up to 15 bytes after them, which the caller provides.
+// Cleans the `n` bytes at `at` in place: blank becomes "_", "#" becomes "[", "$"
+// becomes "]", every other byte stays. With SSE2 it goes 16 bytes a step and may
+// rewrite up to 15 bytes after them, which the caller provides.
 void clean_in_place(char* at, std::size_t n) {
 #ifdef __SSE2__
   for (std::size_t i = 0; i < n; i += 16) {
