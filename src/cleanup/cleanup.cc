@@ -23,6 +23,7 @@ struct special_bytes {
 };
 constexpr special_bytes is_special;
 
+#ifdef __SSE2__
 // Whether the special byte at `at` (before `end`) starts a rule that changes the
 // text: a newline before a continuation line, a "/*" while a "*/" may still follow
 // it, or a ";". Any other newline or "/" is copied like an ordinary byte.
@@ -36,7 +37,6 @@ bool starts_change(const char* at, const char* end, bool no_close_left) {
   return true;
 }
 
-#ifdef __SSE2__
 // Copies bytes from `from` to `to <= from`, tabs turned into blanks, 16 at a time,
 // up to the first one that starts a change, which is not copied; yields how many
 // were copied. It stops 16 bytes before `end`. Bytes not yet read are never
