@@ -283,7 +283,7 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
       continue;
     }
     const std::string_view ahead = t.ahead();
-    begin_generated_name(table, names, ahead.substr(st.label_begin, st.label_end - st.label_begin),
+    begin_generated_name(names, ahead.substr(st.label_begin, st.label_end - st.label_begin),
                          ahead.substr(st.caption_begin, st.caption_end - st.caption_begin));
     // The search resumes right after the statement. What lies there stays as it is,
     // so the next keyword is looked for at once, while the work of naming is still

@@ -153,14 +153,12 @@ void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& 
 
 generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view label,
                                    std::string_view caption, std::string_view actions) {
-  begin_generated_name(table, cache, label, caption);
+  begin_generated_name(cache, label, caption);
   return finish_generated_name(table, cache, actions);
 }
 
-void begin_generated_name(const label_table& table, name_cache& cache, std::string_view label,
-                          std::string_view caption) {
+void begin_generated_name(name_cache& cache, std::string_view label, std::string_view caption) {
   cache.base_key = label_key_of(compose_base(cache.base, label, caption));
-  label_prefetch(table, cache.base_key);
 }
 
 generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions) {

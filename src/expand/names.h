@@ -54,8 +54,7 @@ generated_name make_generated_name(label_table& table, name_cache& cache, std::s
                                    std::string_view caption, std::string_view actions);
 
 // The same in two steps, so that other work can go on in between: the first
-// composes and hashes the base name and starts fetching what its lookup reads, the
-// second names the block of the button begun last.
-void begin_generated_name(const label_table& table, name_cache& cache, std::string_view label,
-                          std::string_view caption);
+// composes and hashes the base name, the second names the block of the button
+// begun last.
+void begin_generated_name(name_cache& cache, std::string_view label, std::string_view caption);
 generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions);

@@ -95,10 +95,6 @@ const label_entry& label_add(label_table& table, const label_key& key, label_kin
 const label_entry* label_find(const label_table& table, std::string_view name);
 const label_entry* label_find(const label_table& table, const label_key& key);
 
-// Starts fetching what a lookup of `key` reads first, so that other work can go
-// on while it comes from memory.
-inline void label_prefetch(const label_table& table, const label_key& key) { filter_prefetch(table.names, key.hash); }
-
 // Releases every entry, its name and its body; every chain is left empty.
 void label_table_release(label_table& table);
 

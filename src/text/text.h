@@ -58,13 +58,6 @@ inline bool filter_may_hold(const hash_filter& filter, std::uint32_t hash) {
   return (filter.words[bit / 64] >> (bit % 64)) & 1;
 }
 
-// Starts fetching the bit of `hash` from memory, for a test that comes a little later.
-inline void filter_prefetch(const hash_filter& filter, std::uint32_t hash) {
-#if defined(__GNUC__) || defined(__clang__)
-  if (!filter.words.empty()) __builtin_prefetch(&filter.words[(hash & (filter.words.size() * 64 - 1)) / 64]);
-#endif
-}
-
 inline void filter_add(hash_filter& filter, std::uint32_t hash) {
   const std::size_t bit = hash & (filter.words.size() * 64 - 1);
   filter.words[bit / 64] |= std::uint64_t{1} << (bit % 64);
