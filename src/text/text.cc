@@ -2,7 +2,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <new>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -10,13 +16,46 @@
 
 void out_of_memory() { std::_Exit(1); }
 
+namespace {
+
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{2} << 20;
+
+// Asks for the whole huge pages inside [begin, begin + size) to be transparent huge
+// pages, where the system gives them on request: the run's tables are read at
+// random, and with small pages nearly every such read also misses the TLB. A hint
+// only; nothing changes where it is refused.
+void advise_huge(void* begin, std::size_t size) {
+  const auto from = (reinterpret_cast<std::uintptr_t>(begin) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  const auto to = (reinterpret_cast<std::uintptr_t>(begin) + size) & ~(HUGE_PAGE - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+}
+#else
+void advise_huge(void*, std::size_t) {}
+#endif
+
+}  // namespace
+
 void install_memory_rule() {
   std::set_new_handler(out_of_memory);
-#ifdef __GLIBC__
+#if defined(__GLIBC__) && defined(__linux__) && UINTPTR_MAX > 0xFFFFFFFFu
   // Large blocks that are freed (an index outgrown, say) stay with the process for
   // the next ones, rather than going back to the system to be faulted in afresh.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the most glibc takes on a 64-bit machine
-  mallopt(M_TRIM_THRESHOLD, 512 << 20);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  // The tables of a run live in the heap: it is grown once, by a large pad, and
+  // the pad is put on huge pages. Only address space is taken until it is used; if
+  // it cannot be had (a tight limit), the heap just grows as it would have.
+  constexpr std::size_t PAD = std::size_t{256} << 20;
+  void* const before = sbrk(0);
+  mallopt(M_TOP_PAD, static_cast<int>(PAD));
+  static void* volatile grown;  // volatile: the compiler may not drop the pair below
+  grown = std::malloc(1 << 20);
+  mallopt(M_TOP_PAD, 128 << 10);  // the usual pad from now on
+  void* const after = sbrk(0);
+  std::free(grown);
+  if (before != reinterpret_cast<void*>(-1) && after > before)
+    advise_huge(before, static_cast<std::size_t>(static_cast<char*>(after) - static_cast<char*>(before)));
 #endif
 }
 
@@ -25,6 +64,7 @@ void grow_or_exit(script_text& text, std::size_t needed) {
   if (needed > text.max_size()) out_of_memory();
   std::size_t grown = text.capacity() < text.max_size() / 2 ? text.capacity() * 2 : text.max_size();
   text.reserve(needed > grown ? needed : grown);
+  if (text.capacity() >= (std::size_t{8} << 20)) advise_huge(text.data(), text.capacity());
 }
 
 
