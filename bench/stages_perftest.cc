@@ -246,4 +246,12 @@ BENCHMARK(BM_transform_script)->Apply(sizes);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The program's own memory setup first, so that the stages run as they do in it.
+int main(int argc, char** argv) {
+  install_memory_rule();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

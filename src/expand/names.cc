@@ -120,10 +120,10 @@ std::uint32_t shared_hash(std::uint32_t climb, std::string_view actions) { retur
 // The slot of the block with these actions passed on climb `climb`, or the empty
 // slot where it belongs; `hash` is their `shared_hash`.
 shared_block& find_shared(name_cache& cache, std::uint32_t climb, std::string_view actions, std::uint32_t hash) {
-  if (2 * (cache.shared_used + 1) > cache.shared.size()) {
+  if (4 * (cache.shared_used + 1) > 3 * cache.shared.size()) {
     grow_index(cache.shared, [](const shared_block& s) { return s.entry != nullptr; },
                [](const shared_block& s) { return s.hash; });
-    filter_reset(cache.shared_hashes, cache.shared.size() / 2);
+    filter_reset(cache.shared_hashes, cache.shared.size() * 3 / 4);
     for (const shared_block& s : cache.shared)
       if (s.entry != nullptr) filter_add(cache.shared_hashes, s.hash);
   }

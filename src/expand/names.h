@@ -28,7 +28,8 @@ struct shared_block {
 
 // The run's memory of past climbs, so that the n-th button of one base does not
 // try n names again. Only bases whose own name turned out taken get a climb. Both
-// indexes are open-addressing tables, a power of two in size and at most half full.
+// indexes are open-addressing tables, a power of two in size, the climbs at most
+// half full, the shared blocks at most three quarters.
 struct name_cache {
   std::vector<name_climb> climbs;
   std::vector<std::uint32_t> climb_slots;  // a climb's index + 1; 0: empty
