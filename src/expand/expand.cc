@@ -292,7 +292,7 @@ std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
     const std::size_t old_end = ahead.size();
     std::size_t next = find_keyword(ahead, st.end);
     const generated_name name =
-        finish_generated_name(table, names, ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
+        make_generated_name(table, names, ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
     // The block first: the replacement may be written over the label it copies.
     if (name.is_new) append_block(t, *name.entry, st.label_begin, st.label_end);
     write_replacement(t, k, st.end, label_name(*name.entry), st.caption_begin, st.caption_end);

@@ -151,17 +151,11 @@ void remember_shared(name_cache& cache, std::uint32_t climb, const label_entry& 
 
 }  // namespace
 
-generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view label,
-                                   std::string_view caption, std::string_view actions) {
-  begin_generated_name(cache, label, caption);
-  return finish_generated_name(table, cache, actions);
-}
-
 void begin_generated_name(name_cache& cache, std::string_view label, std::string_view caption) {
   cache.base_key = label_key_of(compose_base(cache.base, label, caption));
 }
 
-generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions) {
+generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view actions) {
   const label_key& base_key = cache.base_key;
   // A base with a climb is taken, for good, by the climb's base entry: no entry of
   // that name can be added after it, so it stays the newest.

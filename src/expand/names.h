@@ -47,15 +47,10 @@ struct generated_name {
   bool is_new;               // the entry was added for this button
 };
 
-// Names the block of a button: the first of "mavo_<label>_<caption>" (cleaned),
-// then the same with "[2]", "[3]", ..., that is free or already names a generated
-// block with these very actions. A free name is added to the table with the
-// actions as its body.
-generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view label,
-                                   std::string_view caption, std::string_view actions);
-
-// The same in two steps, so that other work can go on in between: the first
-// composes and hashes the base name, the second names the block of the button
-// begun last.
+// Names the block of a button, in two steps so that other work can go on in
+// between. The first composes and hashes the base name "mavo_<label>_<caption>"
+// (cleaned). The second yields the first of that name, then the same with "[2]",
+// "[3]", ..., that is free or already names a generated block with these very
+// actions; a free name is added to the table with the actions as its body.
 void begin_generated_name(name_cache& cache, std::string_view label, std::string_view caption);
-generated_name finish_generated_name(label_table& table, name_cache& cache, std::string_view actions);
+generated_name make_generated_name(label_table& table, name_cache& cache, std::string_view actions);
