@@ -94,9 +94,6 @@ void index_pending(label_table& table) {
   table.pending_count = 0;
 }
 
-}  // namespace
-
-namespace {
 
 constexpr std::uint64_t LOW_BYTES = 0x00FF00FF00FF00FFull;
 
