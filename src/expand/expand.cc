@@ -88,15 +88,8 @@ std::size_t scan_for(std::string_view text, std::size_t from, char a, char b) {
   return from;
 }
 
-std::size_t scan_for(std::string_view text, std::size_t from, char byte) { return scan_for(text, from, byte, byte); }
-
-// The first "&" or newline at or after `from`, where a caption ends, or the end.
-std::size_t scan_for_caption_end(std::string_view text, std::size_t from) { return scan_for(text, from, '&', '\n'); }
-
-// The first byte at or after `pos` that `scan` finds, or NOT_FOUND; `scan` yields a
-// position, or the end of the text when there is none.
-template <typename Scan>
-std::size_t find_forward(std::string_view text, forward_finder& finder, std::size_t pos, Scan scan) {
+// The first byte equal to `a` or `b` at or after `pos`, or NOT_FOUND.
+std::size_t find_forward(std::string_view text, forward_finder& finder, std::size_t pos, char a, char b) {
   std::size_t from = pos;
   if (finder.from != NOT_FOUND && pos >= finder.from && pos <= finder.at) {
     if (finder.found) return finder.at;
@@ -104,14 +97,11 @@ std::size_t find_forward(std::string_view text, forward_finder& finder, std::siz
   } else {
     finder.from = pos;
   }
-  finder.at = scan(text, from);
+  finder.at = scan_for(text, from, a, b);
   finder.found = finder.at < text.size();
   return finder.found ? finder.at : NOT_FOUND;
 }
 
-std::size_t find_byte(std::string_view text, forward_finder& finder, std::size_t pos, char byte) {
-  return find_forward(text, finder, pos, [byte](std::string_view t, std::size_t from) { return scan_for(t, from, byte); });
-}
 
 // The keyword at `k` starts a statement when the last non-blank byte before it is a
 // newline or "&", or ends the word " then" or " else"; never at the text's start.
@@ -159,7 +149,7 @@ cut_result cut_statement(const split_text& t, finders& find, std::size_t k, stat
 
   // The label runs up to the first "," anywhere after the keyword, trailing blanks dropped.
   st.label_begin = skip_blanks(ahead, k + KEYWORD.size());
-  const std::size_t c = find_byte(ahead, find.comma, st.label_begin, ',');
+  const std::size_t c = find_forward(ahead, find.comma, st.label_begin, ',', ',');
   if (c == NOT_FOUND || c == st.label_begin) return cut_result::NOT_A_STATEMENT;  // no "," at all, or no label
   if (c != find.label_comma) {
     find.label_comma = c;
@@ -170,19 +160,19 @@ cut_result cut_statement(const split_text& t, finders& find, std::size_t k, stat
 
   // The caption runs, as written, up to the first "&" or newline.
   st.caption_begin = c + 1;
-  st.caption_end = find_forward(ahead, find.caption_end, st.caption_begin, scan_for_caption_end);
+  st.caption_end = find_forward(ahead, find.caption_end, st.caption_begin, '&', '\n');
   if (st.caption_end == NOT_FOUND || ahead[st.caption_end] != '&') return cut_result::PLAIN_BUTTON;
 
   // The actions: a "{...}" block, or the rest of the line.
   const std::size_t a = skip_blanks(ahead, st.caption_end + 1);
   if (a < ahead.size() && ahead[a] == '{') {
     st.actions_begin = a + 1;
-    st.actions_end = find_byte(ahead, find.brace, st.actions_begin, '}');
+    st.actions_end = find_forward(ahead, find.brace, st.actions_begin, '}', '}');
     if (st.actions_end == NOT_FOUND) return cut_result::NOT_A_STATEMENT;  // never closed: left as it is
     st.end = st.actions_end + 1;
   } else {
     st.actions_begin = a;
-    st.actions_end = scan_for(ahead, a, '\n');
+    st.actions_end = scan_for(ahead, a, '\n', '\n');
     st.end = st.actions_end;  // the newline stays
   }
   st.actions_end = trim_actions(ahead, st.actions_begin, st.actions_end);
