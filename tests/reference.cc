@@ -25,7 +25,7 @@ size_t ref_skip_blanks(const std::string& t, size_t p) {
 std::string ref_name(std::vector<ref_label>& labels, const std::string& label, const std::string& caption,
                      const std::string& actions, bool& is_new) {
   std::string base = "mavo_" + label + "_" + caption;
-  for (char& c : base) c = c == ' ' ? '_' : c == '#' ? '[' : c == '$' ? ']' : c;
+  for (char& c : base) c = c == ' ' || c == ',' ? '_' : c == '#' ? '[' : c == '$' ? ']' : c;
   std::string candidate = base;
   for (unsigned long long n = 2;; ++n) {
     const ref_label* found = ref_find(labels, candidate);

@@ -175,6 +175,18 @@ const expand_case NAMES[] = {
              ":mavo_r_c[2]\nq\ngoto r\nend\n\n:mavo_r_c\np\ngoto r\nend\n\n:mavo_r_c[3]\ns\ngoto r\nend\n\n\nend\n"),
     CASE("names_equal_after_cleaning_share", "x\nmavo a b,c & z\nmavo a_b,c & z\n",
          "x\nbtn mavo_a_b_c_,c \nbtn mavo_a_b_c_,c \n\nend\n" + B + ":mavo_a_b_c_\nz\ngoto a b\nend\n\n\nend\n"),
+    // A "," of the caption becomes "_" in the name, so that the name, the first
+    // operand of the "btn" line, ends at the comma written after it.
+    CASE("comma_in_caption", "x\nmavo room, Yes, go & pln x\n",
+         "x\nbtn mavo_room__Yes__go_, Yes, go \n\nend\n" + B + ":mavo_room__Yes__go_\npln x\ngoto room\nend\n\n\nend\n"),
+    CASE("commas_everywhere_in_a_long_caption", "x\nmavo r,,1,2,,3, 4,5,6,7,8,9,10,11,12,& p\n",
+         "x\nbtn mavo_r__1_2__3__4_5_6_7_8_9_10_11_12_,,1,2,,3, 4,5,6,7,8,9,10,11,12,\n\nend\n" + B +
+             ":mavo_r__1_2__3__4_5_6_7_8_9_10_11_12_\np\ngoto r\nend\n\n\nend\n"),
+    CASE("comma_and_blank_share_then_climb", "x\nmavo r,a,b& p\nmavo r,a b& p\nmavo r,a_b& q\nmavo r,a,b& q\n",
+         "x\nbtn mavo_r_a_b,a,b\nbtn mavo_r_a_b,a b\nbtn mavo_r_a_b[2],a_b\nbtn mavo_r_a_b[2],a,b\n\nend\n" + B +
+             ":mavo_r_a_b\np\ngoto r\nend\n\n:mavo_r_a_b[2]\nq\ngoto r\nend\n\n\nend\n"),
+    CASE("source_label_equal_to_the_cleaned_name", ":mavo_r_a_b\nmavo r,a,b& p\n",
+         ":mavo_r_a_b\nbtn mavo_r_a_b[2],a,b\n\nend\n" + B + ":mavo_r_a_b[2]\np\ngoto r\nend\n\n\nend\n"),
     CASE("suffixes_replace_each_other", ":mavo_r_c\n:mavo_r_c[2]\n:mavo_r_c[3]\nmavo r,c&a\n",
          ":mavo_r_c\n:mavo_r_c[2]\n:mavo_r_c[3]\nbtn mavo_r_c[4],c\n\nend\n" + B + ":mavo_r_c[4]\na\ngoto r\nend\n\n\nend\n"),
 };

@@ -18,20 +18,23 @@ struct name_cleaning {
     to[static_cast<unsigned char>(' ')] = '_';
     to[static_cast<unsigned char>('#')] = '[';
     to[static_cast<unsigned char>('$')] = ']';
+    to[static_cast<unsigned char>(',')] = '_';
   }
 };
 constexpr name_cleaning CLEANING;
 #endif
 
-// Cleans the `n` bytes at `at` in place: blank becomes "_", "#" becomes "[", "$"
-// becomes "]", every other byte stays. With SSE2 it goes 16 bytes a step and may
+// Cleans the `n` bytes at `at` in place: blank and "," become "_", "#" becomes
+// "[", "$" becomes "]", every other byte stays. A "," left in the name would end
+// the label operand of the "btn" line inside it. With SSE2 it goes 16 bytes a step and may
 // rewrite up to 15 bytes after them, which the caller provides.
 void clean_in_place(char* at, std::size_t n) {
 #ifdef __SSE2__
   for (std::size_t i = 0; i < n; i += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + i));
     const __m128i fix = _mm_or_si128(
-        _mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')), _mm_set1_epi8(' ' ^ '_')),
+        _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')), _mm_set1_epi8(' ' ^ '_')),
+                     _mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(',')), _mm_set1_epi8(',' ^ '_'))),
         _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('#')), _mm_set1_epi8('#' ^ '[')),
                      _mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('$')), _mm_set1_epi8('$' ^ ']'))));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(at + i), _mm_xor_si128(bytes, fix));
