@@ -9,48 +9,14 @@
 #include <emmintrin.h>
 #endif
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+
+#include "driver/files.h"
 
 namespace {
 
 constexpr std::size_t READ_CHUNK = 64 * 1024;
 constexpr std::size_t WRITE_CHUNK = 256 * 1024;
-
-#ifdef _WIN32
-int create_file(const char* path) {
-  return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-}
-long write_some(int fd, const char* data, std::size_t n) { return _write(fd, data, static_cast<unsigned>(n)); }
-int close_file(int fd) { return _close(fd); }
-#else
-int create_file(const char* path) { return open(path, O_WRONLY | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR); }
-long write_some(int fd, const char* data, std::size_t n) { return static_cast<long>(write(fd, data, n)); }
-int close_file(int fd) { return close(fd); }
-#endif
-
-// Writes all `n` bytes, going on after short writes; false on an error.
-bool write_all(int fd, const char* data, std::size_t n) {
-  while (n > 0) {
-    const long written = write_some(fd, data, n);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) {
-      errno = EIO;
-      return false;
-    }
-    data += written;
-    n -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 // The file's length, only as a hint for the first allocation; 0 when unknown.
 std::size_t length_hint(std::FILE* file) {
@@ -139,7 +105,7 @@ std::size_t encode_text_mode(const char* in, std::size_t n, char* out) {
 }
 
 bool read_script(const char* path, script_text& text) {
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = open_script(path);
   if (file == nullptr) return false;
   // Room for the text, the end sentinel and the banner, and for the blocks that the
   // expansion appends to it, so that the text is never moved to a larger buffer
@@ -173,19 +139,17 @@ bool read_script(const char* path, script_text& text) {
 }
 
 bool write_result(const char* path, std::string_view first, std::string_view second) {
-  const int fd = create_file(path);
-  if (fd < 0) return false;
+  result_file file;
+  if (!result_open(file, path)) return false;
   static char out[2 * WRITE_CHUNK];
   for (const std::string_view part : {first, second}) {
     for (std::size_t at = 0; at < part.size(); at += WRITE_CHUNK) {
       const std::size_t n = part.size() - at < WRITE_CHUNK ? part.size() - at : WRITE_CHUNK;
-      if (!write_all(fd, out, encode_text_mode(part.data() + at, n, out))) {
-        const int error = errno;
-        close_file(fd);
-        errno = error;
+      if (!result_write(file, out, encode_text_mode(part.data() + at, n, out))) {
+        result_abandon(file);
         return false;
       }
     }
   }
-  return close_file(fd) == 0;
+  return result_commit(file);
 }

@@ -34,6 +34,8 @@ std::size_t encode_text_mode(const char* in, std::size_t n, char* out);
 // opened or read; errno then tells why.
 bool read_script(const char* path, script_text& text);
 
-// Creates or truncates `path` and writes `first` then `second` to it in text mode.
-// False when it cannot be created, written or closed; errno then tells why.
+// Replaces the file at `path` whole, or not at all, by `first` then `second` in
+// text mode: they go to a new temporary file beside it, which is renamed over it
+// once written and closed. False when any step fails; errno then tells why, and
+// the file at `path` is as it was.
 bool write_result(const char* path, std::string_view first, std::string_view second);

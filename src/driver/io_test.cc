@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
@@ -14,6 +15,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -179,21 +181,61 @@ TEST_F(ScratchFolder, ReadFailuresReportTheReason) {
   EXPECT_EQ(errno, FOLDER_ERROR);
 }
 
-TEST_F(ScratchFolder, WritesBothPartsInTextModeAndTruncates) {
+// The names in the scratch folder, sorted.
+std::vector<std::string> listing(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(ScratchFolder, ReplacesTheFileWholeInTextMode) {
   put(path("out.qst"), std::string(100000, 'x'));
   ASSERT_TRUE(write_result(path("out.qst").c_str(), "a\nb", "\nend\n"));
   EXPECT_EQ(get(path("out.qst")), "a\r\nb\r\nend\r\n");
+  EXPECT_EQ(listing(folder_), std::vector<std::string>{"out.qst"}) << "no temporary file may stay";
+  ASSERT_TRUE(write_result(path("new.qst").c_str(), "", "\n"));
+  EXPECT_EQ(get(path("new.qst")), "\r\n");
 }
 
-TEST_F(ScratchFolder, WriteFailuresReportTheReason) {
-  errno = 0;
-  EXPECT_FALSE(write_result(folder_.c_str(), "a", "b"));
-  EXPECT_EQ(errno, FOLDER_ERROR);
-#ifndef _WIN32  // a full device exists only here
-  errno = 0;
-  EXPECT_FALSE(write_result("/dev/full", std::string(200000, 'a'), "\nend\n"));
-  EXPECT_EQ(errno, ENOSPC);
+#ifndef _WIN32  // permission bits and links as POSIX has them
+TEST_F(ScratchFolder, KeepsThePermissionsOfTheFileItReplaces) {
+  put(path("out.qst"), "old");
+  ASSERT_EQ(chmod(path("out.qst").c_str(), 0640), 0);
+  ASSERT_TRUE(write_result(path("out.qst").c_str(), "a", ""));
+  struct stat info {};
+  ASSERT_EQ(stat(path("out.qst").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  ASSERT_TRUE(write_result(path("fresh.qst").c_str(), "a", ""));
+  ASSERT_EQ(stat(path("fresh.qst").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0077, 0u) << "a new result is its owner's only";
+}
+
+TEST_F(ScratchFolder, ReplacesALinkRatherThanWritingThroughIt) {
+  put(path("script.qst"), "the script");
+  ASSERT_EQ(symlink("script.qst", path("sym.qst").c_str()), 0);
+  ASSERT_EQ(link(path("script.qst").c_str(), path("hard.qst").c_str()), 0);
+  ASSERT_TRUE(write_result(path("sym.qst").c_str(), "a", ""));
+  ASSERT_TRUE(write_result(path("hard.qst").c_str(), "b", ""));
+  EXPECT_EQ(get(path("script.qst")), "the script");
+  EXPECT_EQ(get(path("sym.qst")), "a");
+  EXPECT_EQ(get(path("hard.qst")), "b");
+  struct stat info {};
+  ASSERT_EQ(lstat(path("sym.qst").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+}
 #endif
+
+TEST_F(ScratchFolder, WriteFailuresReportTheReasonAndKeepTheOldFile) {
+  std::filesystem::create_directory(path("folder.qst"));
+  errno = 0;
+  EXPECT_FALSE(write_result(path("folder.qst").c_str(), "a", "b"));
+  EXPECT_EQ(errno, FOLDER_ERROR);
+  EXPECT_TRUE(std::filesystem::is_directory(path("folder.qst")));
+  errno = 0;
+  EXPECT_FALSE(write_result(path("missing/out.qst").c_str(), "a", "b"));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(listing(folder_), std::vector<std::string>{"folder.qst"}) << "no temporary file may stay";
 }
 
 // Any failure to get memory ends the run with status 1 and no message.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cleanup/cleanup.h"
+#include "driver/files.h"
 #include "driver/io.h"
 #include "expand/expand.h"
 #include "labels/labels.h"
@@ -27,20 +28,32 @@ std::uint64_t transform_script(script_text& text) {
   return count;
 }
 
+// The usage text opens with the date and time of the build. A reproducible build
+// sets SOURCE_DATE_EPOCH, which the compiler then gives as that date and time.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdate-time"
+#endif
+constexpr const char* USAGE = "Qor  " __DATE__ " " __TIME__ "\n\nmavo <qst-file>";
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
 int run(int argc, char** argv) {
   if (argc < 2) {
-    std::puts("Qor  " __DATE__ " " __TIME__ "\n\nmavo <qst-file>");
-    return 0;
+    if (print_line(USAGE)) return 0;
+    report_error("standard output");
+    return 1;
   }
   const char* path = argv[argc - 1];
   script_text text;
   if (!read_script(path, text)) {
-    std::perror(path);
+    report_error(path);
     return 1;
   }
   if (transform_script(text) == 0) return 0;
   if (!write_result(RESULT_FILE, text, END_SENTINEL)) {
-    std::perror(RESULT_FILE);
+    report_error(RESULT_FILE);
     return 1;
   }
   return 0;

@@ -1,0 +1,46 @@
+// The platform's side of a run's files: opening the script, replacing the result
+// file whole or not at all, and naming a path in an error message. File names are
+// bytes on POSIX systems and UTF-8 on Windows, where every call goes through the
+// wide (UTF-16) interfaces, so that any name works whatever the code page.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// Opens the script at `path` for reading in binary; nullptr (errno set) on failure.
+std::FILE* open_script(const char* path);
+
+// Where a result is being written: a new temporary file beside it, renamed over it
+// once complete, or (in a folder that takes no new file) the result file itself.
+struct result_file {
+  int fd = -1;
+  bool in_place = false;
+  const char* path = nullptr;
+};
+
+// Opens a way to replace the file at `path` (whose folder must be the current one
+// or be named in it): a temporary file "<path>.XXXXXX" created exclusively, with
+// the permission bits of the file it will replace. Interrupting signals (Ctrl-C,
+// console close on Windows) remove it from now on, and a file-size limit becomes
+// an ordinary write error. When the folder takes no new file but `path` is a
+// writable regular file with no other link, that file is opened and truncated
+// instead. False (errno set) on failure; nothing is left behind then.
+bool result_open(result_file& file, const char* path);
+
+// Writes all `n` bytes; false (errno set) on an error.
+bool result_write(result_file& file, const char* data, std::size_t n);
+
+// Closes the temporary file and renames it over the result in one step. False
+// (errno set) when either fails; the temporary file is gone then and the result
+// is as it was.
+bool result_commit(result_file& file);
+
+// Closes and removes the temporary file after a failure, keeping errno.
+void result_abandon(result_file& file);
+
+// Prints "<path>: <system error text>" for errno on standard error, as perror
+// does; on a Windows console the path appears as typed, whatever its letters.
+void report_error(const char* path);
+
+// Writes `text` and a newline on standard output; false when it cannot be written.
+bool print_line(const char* text);
