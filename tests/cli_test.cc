@@ -13,11 +13,15 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -28,6 +32,7 @@
 #include <optional>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,6 +74,7 @@ std::string system_text(int error) {
   switch (error) {
     case ENOENT: return "No such file or directory";
     case EACCES: return "Permission denied";
+    case ENOSPC: return "No space left on device";
     default: return "<no Windows text known for errno " + std::to_string(error) + ">";
   }
 }
@@ -178,6 +184,7 @@ class Cli : public ::testing::Test {
     fs::create_directory(work_);
   }
   void TearDown() override {
+    if (!mounted_.empty()) umount(mounted_.c_str());
     std::error_code ignored;
     fs::permissions(work_, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(root_, ignored);
@@ -186,15 +193,16 @@ class Cli : public ::testing::Test {
   void put(const std::string& name, const std::string& bytes) { write_file(work_ / name, bytes); }
   bool result_absent() const { return !fs::exists(fs::symlink_status(work_ / "mavo.qst")); }
 
-  // Runs `words` (a command and its arguments) in the work folder, stdin from
-  // /dev/null, stdout and stderr captured.
-  Outcome run_command(const std::vector<std::string>& words) {
+  // Starts `words` (a command and its arguments) in the work folder (or `cwd_`),
+  // stdin from /dev/null, stdout and stderr captured, `env_` added to its
+  // environment; yields its process id.
+  pid_t start_command(const std::vector<std::string>& words) {
     std::vector<char*> argv;
     for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
     const std::string out_path = (root_ / "stdout").string(), err_path = (root_ / "stderr").string();
-    const std::string dir = work_.string();
-    const auto start = std::chrono::steady_clock::now();
+    const std::string dir = (cwd_.empty() ? work_ : cwd_).string();
+    start_ = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
       const int in = open("/dev/null", O_RDONLY);
@@ -203,31 +211,43 @@ class Cli : public ::testing::Test {
       if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
       if (unprivileged_ && (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) _exit(125);
       if (chdir(dir.c_str()) != 0) _exit(126);
+      for (const auto& [name, value] : env_) setenv(name.c_str(), value.c_str(), 1);
       execvp(argv[0], argv.data());
       _exit(127);
     }
+    if (pid < 0) ADD_FAILURE() << "cannot run " << words[0] << ": " << std::strerror(errno);
+    return pid;
+  }
+
+  // Waits for a process that `start_command` started and collects what it left.
+  Outcome finish_command(pid_t pid) {
     Outcome o;
     int wstatus = 0;
     if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
-      ADD_FAILURE() << "cannot run " << words[0] << ": " << std::strerror(errno);
+      ADD_FAILURE() << "cannot wait for the program: " << std::strerror(errno);
       return o;
     }
-    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     o.exited = WIFEXITED(wstatus);
     o.status = o.exited ? WEXITSTATUS(wstatus) : WTERMSIG(wstatus);
-    o.out = read_file(out_path);
-    o.err = read_file(err_path);
+    o.out = read_file(root_ / "stdout");
+    o.err = read_file(root_ / "stderr");
+    const fs::path result = (cwd_.empty() ? work_ : cwd_) / "mavo.qst";
     std::error_code ec;
-    if (fs::is_regular_file(work_ / "mavo.qst", ec)) o.result = read_file(work_ / "mavo.qst");
+    if (fs::is_regular_file(result, ec)) o.result = read_file(result);
     return o;
   }
 
-  Outcome run(const std::vector<std::string>& args) {
+  Outcome run_command(const std::vector<std::string>& words) { return finish_command(start_command(words)); }
+
+  std::vector<std::string> program_words(const std::vector<std::string>& args) const {
     std::vector<std::string> words = g_prefix;
     words.push_back(g_program);
     words.insert(words.end(), args.begin(), args.end());
-    return run_command(words);
+    return words;
   }
+
+  Outcome run(const std::vector<std::string>& args) { return run_command(program_words(args)); }
 
   // A run that must succeed silently, quickly and without a crash.
   Outcome run_clean(const std::vector<std::string>& args) {
@@ -263,6 +283,10 @@ class Cli : public ::testing::Test {
 
   static constexpr uid_t NOBODY = 65534;
   fs::path root_, work_;
+  fs::path cwd_;      // where the program runs, when not in `work_`
+  fs::path mounted_;  // a file system the test mounted, unmounted at the end
+  std::vector<std::pair<std::string, std::string>> env_;
+  std::chrono::steady_clock::time_point start_;
   bool unprivileged_ = false;
 };
 
@@ -392,12 +416,249 @@ TEST_F(Cli, ResultFolderReadOnly) {
   run_failing({"in.qst"}, "mavo.qst", EACCES);
 }
 
-TEST_F(Cli, ResultDeviceFull) {
+// ---- replacing mavo.qst whole or not at all ----
+
+// The names in `folder`, sorted.
+std::vector<std::string> listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A script whose result is about `kilobytes` KiB, written in several pieces, and
+// that result.
+struct big_script {
+  std::string script, result;
+};
+big_script make_big_script(int kilobytes, const std::string& word = "line") {
+  std::string lines;
+  for (int i = 0; static_cast<int>(lines.size()) < kilobytes * 1024; ++i) lines += "msg " + word + " " + std::to_string(i) + "\n";
+  return {":a\n" + lines + " mavo r,c & x\n", crlf(":a\n" + lines + kButtonRC + kTailRC)};
+}
+
+const std::string kOld = "the earlier result\r\n";
+
+TEST_F(Cli, ResultLinkedToADeviceIsReplaced) {
   SKIP_UNDER_PREFIX();
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   put("in.qst", kRoad);
   fs::create_symlink("/dev/full", work_ / "mavo.qst");
-  run_failing({"in.qst"}, "mavo.qst", ENOSPC);
+  EXPECT_EQ(run_clean({"in.qst"}).result, kRoadResult);
+  EXPECT_FALSE(fs::is_symlink(work_ / "mavo.qst"));
+  EXPECT_TRUE(fs::is_character_file("/dev/full")) << "the device must be left as it is";
+}
+
+// "mavo.qst" as a link, a FIFO or a device node: the entry is replaced by the
+// result; nothing is written through it, and nothing hangs.
+TEST_F(Cli, ResultEntryIsReplacedNeverWrittenThrough) {
+  SKIP_UNDER_PREFIX();
+  const auto expect_replaced = [&](const char* what) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(run_clean({"in.qst"}).result, kRoadResult);
+    EXPECT_EQ(fs::symlink_status(work_ / "mavo.qst").type(), fs::file_type::regular);
+    EXPECT_EQ(fs::hard_link_count(work_ / "mavo.qst"), 1u);
+    EXPECT_EQ(read_file(work_ / "in.qst"), kRoad) << "the script must not change";
+    EXPECT_EQ(listing(work_), (std::vector<std::string>{"in.qst", "mavo.qst"}));
+    fs::remove(work_ / "mavo.qst");
+  };
+  put("in.qst", kRoad);
+  fs::create_symlink("in.qst", work_ / "mavo.qst");
+  expect_replaced("symbolic link to the script");
+  fs::create_hard_link(work_ / "in.qst", work_ / "mavo.qst");
+  expect_replaced("hard link to the script");
+  fs::create_directory(root_ / "elsewhere");
+  fs::create_symlink("../elsewhere/target", work_ / "mavo.qst");
+  expect_replaced("dangling link");
+  EXPECT_TRUE(fs::is_empty(root_ / "elsewhere")) << "nothing may be created where a dangling link points";
+  ASSERT_EQ(mkfifo((work_ / "mavo.qst").c_str(), 0600), 0);
+  expect_replaced("FIFO");
+  if (mknod((work_ / "mavo.qst").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) expect_replaced("device node");
+}
+
+TEST_F(Cli, ReplacedResultKeepsItsPermissions) {
+  SKIP_UNDER_PREFIX();
+  put("in.qst", kRoad);
+  put("mavo.qst", kOld);
+  fs::permissions(work_ / "mavo.qst", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  run_clean({"in.qst"});
+  EXPECT_EQ(fs::status(work_ / "mavo.qst").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+// Every write, close and rename the run makes, failed in turn with ENOSPC and with
+// EIO: the run ends with status 1 and the message, the earlier mavo.qst is left
+// exactly as it was, and the folder holds nothing else.
+TEST_F(Cli, EveryFailedCallKeepsTheEarlierResult) {
+  SKIP_UNDER_PREFIX();
+  const big_script big = make_big_script(1500);  // several pieces to write
+  put("in.qst", big.script);
+  env_ = {{"LD_PRELOAD", MAVO_FAULT_LIB}, {"MAVO_FAULT_COUNTS", (root_ / "counts").string()}};
+  ASSERT_TRUE(same_bytes(run_clean({"in.qst"}).result, big.result));
+  std::istringstream counts(read_file(root_ / "counts"));
+  std::string word;
+  long total[3] = {0, 0, 0};
+  counts >> word >> total[0] >> word >> total[1] >> word >> total[2];
+  ASSERT_GE(total[0], 3) << "the result should take several writes: " << read_file(root_ / "counts");
+  ASSERT_GE(total[1], 1);
+  ASSERT_GE(total[2], 1);
+  const char* const calls[] = {"write", "close", "rename"};
+  for (int call = 0; call < 3; ++call) {
+    for (const int error : {ENOSPC, EIO}) {
+      int failed = 0;
+      for (long n = 1; n <= total[call]; ++n) {
+        SCOPED_TRACE(std::string(calls[call]) + " #" + std::to_string(n) + " fails with " + std::strerror(error));
+        put("mavo.qst", kOld);
+        env_ = {{"LD_PRELOAD", MAVO_FAULT_LIB},
+                {"MAVO_FAULT_CALL", calls[call]},
+                {"MAVO_FAULT_AT", std::to_string(n)},
+                {"MAVO_FAULT_ERRNO", std::to_string(error)}};
+        const Outcome o = run({"in.qst"});
+        ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+        if (o.status == 0) {  // a call whose failure does not touch the result
+          EXPECT_EQ(o.err, "");
+          EXPECT_TRUE(same_bytes(o.result, big.result));
+        } else {
+          ++failed;
+          EXPECT_EQ(o.status, 1);
+          expect_system_message(o.err, "mavo.qst", error);
+          EXPECT_EQ(o.result, kOld) << "the earlier result must be left as it was";
+        }
+        EXPECT_EQ(listing(work_), (std::vector<std::string>{"in.qst", "mavo.qst"}));
+      }
+      // Every write and rename is the result's; a close may also be another file's.
+      EXPECT_EQ(failed, call == 1 ? failed : total[call]) << calls[call];
+      EXPECT_GE(failed, 1) << calls[call];
+    }
+  }
+}
+
+// Under a file-size limit the write fails as any other would, instead of the
+// limit's signal killing the run half way.
+TEST_F(Cli, FileSizeLimitIsAnOrdinaryWriteError) {
+  SKIP_UNDER_PREFIX();
+  const big_script big = make_big_script(200);
+  put("in.qst", big.script);
+  put("mavo.qst", kOld);
+  // Blocks of 512 bytes: 32 KiB, below the result's size.
+  const Outcome o = run_command({"/bin/sh", "-c", "ulimit -f 64 || exit 97; exec \"$0\" \"$@\"", g_program, "in.qst"});
+  if (o.exited && o.status == 97) GTEST_SKIP() << "ulimit -f is not supported here";
+  ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+  EXPECT_EQ(o.status, 1);
+  expect_system_message(o.err, "mavo.qst", EFBIG);
+  EXPECT_EQ(o.result, kOld);
+  EXPECT_EQ(listing(work_), (std::vector<std::string>{"in.qst", "mavo.qst"}));
+}
+
+// A signal in the middle of a slow write (each write of the run sleeps first):
+// the temporary file goes, the earlier result stays, and the run ends by the
+// signal, as an interrupted program does.
+TEST_F(Cli, InterruptedWriteKeepsTheEarlierResult) {
+  SKIP_UNDER_PREFIX();
+  const big_script big = make_big_script(3000);
+  put("in.qst", big.script);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    put("mavo.qst", kOld);
+    env_ = {{"LD_PRELOAD", MAVO_FAULT_LIB}, {"MAVO_FAULT_SLOW_MS", "100"}};
+    const pid_t pid = start_command(program_words({"in.qst"}));
+    // Waits until the temporary file holds the first piece: the write is under way.
+    bool writing = false;
+    for (int i = 0; i < 2000 && !writing; ++i) {
+      for (const std::string& name : listing(work_)) {
+        std::error_code ec;
+        writing = writing || (name.starts_with("mavo.qst.") && fs::file_size(work_ / name, ec) > 0 && !ec);
+      }
+      if (!writing) usleep(5000);
+    }
+    EXPECT_TRUE(writing) << "no temporary file was written to";
+    kill(pid, sig);
+    const Outcome o = finish_command(pid);
+    EXPECT_FALSE(o.exited) << "status " << o.status;
+    EXPECT_EQ(o.status, sig);
+    EXPECT_EQ(o.result, kOld);
+    EXPECT_EQ(listing(work_), (std::vector<std::string>{"in.qst", "mavo.qst"}));
+  }
+}
+
+// Two runs in one folder at once, fifty times: both succeed, and mavo.qst is one
+// complete result, never a mix.
+TEST_F(Cli, ConcurrentRunsLeaveOneCompleteResult) {
+  const big_script big = make_big_script(2000), other = make_big_script(1000, "other");
+  put("a.qst", big.script);
+  put("b.qst", other.script);
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const pid_t first = start_command(program_words({round % 2 ? "a.qst" : "b.qst"}));
+    const pid_t second = start_command(program_words({round % 2 ? "b.qst" : "a.qst"}));
+    int status_first = 0, status_second = 0;
+    ASSERT_EQ(waitpid(first, &status_first, 0), first);
+    ASSERT_EQ(waitpid(second, &status_second, 0), second);
+    EXPECT_TRUE(WIFEXITED(status_first) && WEXITSTATUS(status_first) == 0);
+    EXPECT_TRUE(WIFEXITED(status_second) && WEXITSTATUS(status_second) == 0);
+    const std::string result = read_file(work_ / "mavo.qst");
+    EXPECT_TRUE(result == big.result || result == other.result) << "a mixed result of " << result.size() << " bytes";
+    EXPECT_EQ(listing(work_), (std::vector<std::string>{"a.qst", "b.qst", "mavo.qst"}));
+  }
+}
+
+// A folder that takes no new file, with a writable mavo.qst in it: that file is
+// written in place. A link there is still never written through.
+TEST_F(Cli, ReadOnlyFolderWritesAWritableResultInPlace) {
+  SKIP_UNDER_PREFIX();
+  SKIP_WITHOUT_PERMISSIONS();
+  put("in.qst", kRoad);
+  put("mavo.qst", kOld);
+  fs::permissions(work_ / "mavo.qst", fs::perms::all);
+  ASSERT_EQ(chown(work_.c_str(), 0, 0), 0);
+  fs::permissions(work_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                             fs::perms::others_exec | fs::perms::group_read | fs::perms::group_exec);
+  EXPECT_EQ(run_clean({"in.qst"}).result, kRoadResult);
+  fs::permissions(work_, fs::perms::owner_write, fs::perm_options::add);
+  fs::remove(work_ / "mavo.qst");
+  put("target.qst", kOld);
+  fs::permissions(work_ / "target.qst", fs::perms::all);
+  fs::create_symlink("target.qst", work_ / "mavo.qst");
+  fs::permissions(work_, fs::perms::owner_write, fs::perm_options::remove);
+  const Outcome o = run({"in.qst"});
+  EXPECT_EQ(o.status, 1);
+  expect_system_message(o.err, "mavo.qst", EACCES);
+  EXPECT_EQ(read_file(work_ / "target.qst"), kOld);
+  EXPECT_TRUE(fs::is_symlink(work_ / "mavo.qst"));
+}
+
+TEST_F(Cli, UsageThatCannotBeWrittenFails) {
+  SKIP_UNDER_PREFIX();
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const Outcome o = run_command({"/bin/sh", "-c", "exec \"$0\" >/dev/full", g_program});
+  ASSERT_TRUE(o.exited);
+  EXPECT_EQ(o.status, 1);
+  expect_system_message(o.err, "standard output", ENOSPC);
+}
+
+// A full disk (a 64 KiB tmpfs, mounted where root may): the earlier result stays.
+// Runs under a prefix too: the Windows build keeps the guarantee there.
+TEST_F(Cli, FullDiskKeepsTheEarlierResult) {
+  const fs::path disk = root_ / "disk";
+  fs::create_directory(disk);
+  if (geteuid() != 0 || mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+  mounted_ = disk;
+  const big_script big = make_big_script(200);
+  put("in.qst", big.script);
+  write_file(disk / "mavo.qst", kOld);
+  cwd_ = disk;
+  const Outcome o = run({(work_ / "in.qst").string()});
+  ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+  EXPECT_EQ(o.status, 1);
+  expect_system_message(o.err, "mavo.qst", ENOSPC);
+  EXPECT_EQ(o.result, kOld);
+  EXPECT_EQ(listing(disk), std::vector<std::string>{"mavo.qst"});
+  // With room enough the same run replaces it.
+  write_file(disk / "mavo.qst", kOld);
+  put("in.qst", kRoad);
+  EXPECT_EQ(run_clean({(work_ / "in.qst").string()}).result, kRoadResult);
+  EXPECT_EQ(listing(disk), std::vector<std::string>{"mavo.qst"});
 }
 
 // ---- reading in chunks: line ends and Ctrl-Z far into the file ----
