@@ -6,8 +6,6 @@
 #include <cstring>
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -17,21 +15,64 @@
 
 namespace {
 
+#ifdef _WIN32
+// The errno that the C runtime gives a Windows error.
+int errno_of(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+      return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_CURRENT_DIRECTORY:
+    case ERROR_NETWORK_ACCESS_DENIED:
+      return EACCES;
+    default:
+      return EINVAL;
+  }
+}
+
+#endif
+
 constexpr char TEMP_SUFFIX[] = ".XXXXXX";  // the temporary file is "<result>.XXXXXX"
 constexpr std::size_t MAX_PATH_BYTES = 4096;
 
 #ifdef _WIN32
-long write_some(int fd, const char* data, std::size_t n) {
-  return _write(fd, data, n > (1u << 30) ? (1u << 30) : static_cast<unsigned>(n));
+// A write of up to 1 GiB; a full disk that takes nothing more is ENOSPC.
+long write_some(std::intptr_t handle, const char* data, std::size_t n) {
+  DWORD written = 0;
+  const DWORD step = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
+  if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, step, &written, nullptr)) {
+    errno = errno_of(GetLastError());
+    return -1;
+  }
+  if (written == 0) errno = ENOSPC;
+  return written == 0 ? -1 : static_cast<long>(written);
 }
 #else
-long write_some(int fd, const char* data, std::size_t n) { return static_cast<long>(write(fd, data, n)); }
+long write_some(std::intptr_t fd, const char* data, std::size_t n) {
+  return static_cast<long>(write(static_cast<int>(fd), data, n));
+}
 #endif
 
 // Writes all `n` bytes, going on after short writes; false on an error.
-bool write_all(int fd, const char* data, std::size_t n) {
+bool write_all(std::intptr_t handle, const char* data, std::size_t n) {
   while (n > 0) {
-    const long written = write_some(fd, data, n);
+    const long written = write_some(handle, data, n);
     if (written < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -50,7 +91,7 @@ bool write_all(int fd, const char* data, std::size_t n) {
 
 bool print_line(const char* text) { return std::puts(text) != EOF && std::fflush(stdout) == 0; }
 
-bool result_write(result_file& file, const char* data, std::size_t n) { return write_all(file.fd, data, n); }
+bool result_write(result_file& file, const char* data, std::size_t n) { return write_all(file.handle, data, n); }
 
 #ifndef _WIN32
 
@@ -130,7 +171,7 @@ bool open_in_place(result_file& file, const char* path, int error) {
   }
   if (fd >= 0 && fstat(fd, &now) == 0 && now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
       now.st_nlink == 1 && ftruncate(fd, 0) == 0) {
-    file.fd = fd;
+    file.handle = fd;
     file.in_place = true;
     file.path = path;
     return true;
@@ -160,7 +201,7 @@ bool result_open(result_file& file, const char* path) {
   if (fd >= 0) g_temp_live = 1;
   release_interrupts(held);
   if (fd < 0) return open_in_place(file, path, error);
-  file.fd = fd;
+  file.handle = fd;
   file.in_place = false;
   file.path = path;
   copy_permissions(fd, path);
@@ -168,8 +209,8 @@ bool result_open(result_file& file, const char* path) {
 }
 
 bool result_commit(result_file& file) {
-  const int closed = close(file.fd);
-  file.fd = -1;
+  const int closed = close(static_cast<int>(file.handle));
+  file.handle = -1;
   if (file.in_place) return closed == 0;
   if (closed != 0) {
     remove_temp();
@@ -189,8 +230,8 @@ bool result_commit(result_file& file) {
 
 void result_abandon(result_file& file) {
   const int error = errno;
-  if (file.fd >= 0) close(file.fd);
-  file.fd = -1;
+  if (file.handle >= 0) close(static_cast<int>(file.handle));
+  file.handle = -1;
   if (!file.in_place) remove_temp();
   errno = error;
 }
@@ -209,36 +250,6 @@ wchar_t g_temp_name[MAX_WIDE];
 wchar_t g_result_name[MAX_WIDE];
 volatile LONG g_temp_state = 0;
 constexpr LONG TEMP_NONE = 0, TEMP_LIVE = 1, TEMP_RENAMING = 2;
-
-// The errno that the C runtime gives a Windows error.
-int errno_of(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-      return ENOENT;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ENOMEM;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_CURRENT_DIRECTORY:
-    case ERROR_NETWORK_ACCESS_DENIED:
-      return EACCES;
-    default:
-      return EINVAL;
-  }
-}
 
 // UTF-8 `text` as UTF-16 in `out` (`room` units); false (errno set) when it does
 // not fit or is not UTF-8.
@@ -288,17 +299,32 @@ bool open_in_place(result_file& file, const char* path, int error) {
   BY_HANDLE_FILE_INFORMATION info;
   if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info) && info.nNumberOfLinks == 1 &&
       SetEndOfFile(h)) {
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
-    if (fd >= 0) {
-      file.fd = fd;
-      file.in_place = true;
-      file.path = path;
-      return true;
-    }
+    file.handle = reinterpret_cast<std::intptr_t>(h);
+    file.in_place = true;
+    file.path = path;
+    return true;
   }
   if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   errno = error;
   return false;
+}
+
+// Renames the temporary file over the result. Another run replacing the same
+// file at the same moment makes the rename fail for a while with "access denied":
+// it is tried again then, unless the result is a folder or read-only for good.
+BOOL replace_result() {
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(g_temp_name, g_result_name, MOVEFILE_REPLACE_EXISTING)) return TRUE;
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(g_result_name);
+    const bool lasting = attributes != INVALID_FILE_ATTRIBUTES &&
+                         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
+    if (attempt == 100 || lasting || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+      SetLastError(error);
+      return FALSE;
+    }
+    Sleep(10);
+  }
 }
 
 }  // namespace
@@ -331,25 +357,18 @@ bool result_open(result_file& file, const char* path) {
   }
   if (h == INVALID_HANDLE_VALUE) return open_in_place(file, path, errno_of(error));
   g_temp_state = TEMP_LIVE;
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
-  if (fd < 0) {
-    const int failed = errno;
-    CloseHandle(h);
-    remove_temp();
-    errno = failed;
-    return false;
-  }
-  file.fd = fd;
+  file.handle = reinterpret_cast<std::intptr_t>(h);
   file.in_place = false;
   file.path = path;
   return true;
 }
 
 bool result_commit(result_file& file) {
-  const int closed = _close(file.fd);
-  file.fd = -1;
-  if (file.in_place) return closed == 0;
-  if (closed != 0) {
+  const BOOL closed = CloseHandle(reinterpret_cast<HANDLE>(file.handle));
+  file.handle = -1;
+  if (!closed) errno = errno_of(GetLastError());
+  if (file.in_place) return closed;
+  if (!closed) {
     remove_temp();
     return false;
   }
@@ -357,7 +376,7 @@ bool result_commit(result_file& file) {
     errno = EINTR;  // the console handler took the file away: the process is ending
     return false;
   }
-  const BOOL moved = MoveFileExW(g_temp_name, g_result_name, MOVEFILE_REPLACE_EXISTING);
+  const BOOL moved = replace_result();
   const int error = moved ? 0 : errno_of(GetLastError());
   if (!moved) DeleteFileW(g_temp_name);
   InterlockedExchange(&g_temp_state, TEMP_NONE);
@@ -368,8 +387,8 @@ bool result_commit(result_file& file) {
 
 void result_abandon(result_file& file) {
   const int error = errno;
-  if (file.fd >= 0) _close(file.fd);
-  file.fd = -1;
+  if (file.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file.handle));
+  file.handle = -1;
   if (!file.in_place) remove_temp();
   errno = error;
 }

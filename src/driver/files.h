@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // Opens the script at `path` for reading in binary; nullptr (errno set) on failure.
@@ -13,7 +14,7 @@ std::FILE* open_script(const char* path);
 // Where a result is being written: a new temporary file beside it, renamed over it
 // once complete, or (in a folder that takes no new file) the result file itself.
 struct result_file {
-  int fd = -1;
+  std::intptr_t handle = -1;  // a file descriptor, or a Windows file handle
   bool in_place = false;
   const char* path = nullptr;
 };
