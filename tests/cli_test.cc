@@ -527,7 +527,7 @@ TEST_F(Cli, EveryFailedCallKeepsTheEarlierResult) {
         EXPECT_EQ(listing(work_), (std::vector<std::string>{"in.qst", "mavo.qst"}));
       }
       // Every write and rename is the result's; a close may also be another file's.
-      EXPECT_EQ(failed, call == 1 ? failed : total[call]) << calls[call];
+      if (call != 1) EXPECT_EQ(failed, total[call]) << calls[call];
       EXPECT_GE(failed, 1) << calls[call];
     }
   }
@@ -610,7 +610,6 @@ TEST_F(Cli, ReadOnlyFolderWritesAWritableResultInPlace) {
   put("in.qst", kRoad);
   put("mavo.qst", kOld);
   fs::permissions(work_ / "mavo.qst", fs::perms::all);
-  ASSERT_EQ(chown(work_.c_str(), 0, 0), 0);
   fs::permissions(work_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
                              fs::perms::others_exec | fs::perms::group_read | fs::perms::group_exec);
   EXPECT_EQ(run_clean({"in.qst"}).result, kRoadResult);
