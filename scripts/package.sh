@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Builds every package of mavo, the build date fixed by SOURCE_DATE_EPOCH:
+#   build/package/mavo-<version>-Linux.tar.gz and build/package/mavo_<version>_amd64.deb
+#     (workflow preset "package": Debian's hardening build flags, no tests);
+#   build/package-mingw32/mavo-<version>-win32.zip (workflow preset "package-mingw32").
+# Installs what it lacks with apt-get (dpkg-dev, the mingw-w64 cross compiler, and
+# lintian for --lint). Options:
+#   --lint          checks the .deb with `lintian --pedantic`, info tags shown: any tag
+#                   at all fails the run
+#   --reproducible  builds everything a second time from a copy of the sources in
+#                   another folder and compares the programs and the packages byte for
+#                   byte
+#   --no-windows    leaves the .zip out
+# SOURCE_DATE_EPOCH, when not set, is the time of the last commit. Reads no input.
+set -euo pipefail
+
+export DEBIAN_FRONTEND=noninteractive
+exec </dev/null
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+lint=false
+reproducible=false
+windows=true
+for arg in "$@"; do
+  case "$arg" in
+    --lint) lint=true ;;
+    --reproducible) reproducible=true ;;
+    --no-windows) windows=false ;;
+    *) echo "usage: scripts/package.sh [--lint] [--reproducible] [--no-windows]" >&2; exit 2 ;;
+  esac
+done
+
+fail() {
+  echo "package: $*" >&2
+  exit 1
+}
+
+# Runs a command as root, through sudo when not root already.
+as_root() {
+  if [[ "$(id -u)" -eq 0 ]]; then "$@"; else sudo -n "$@"; fi
+}
+
+# Installs the named Debian packages, once the package lists are fresh.
+apt_updated=false
+apt_install() {
+  echo "installing: $*"
+  if [[ "$apt_updated" == false ]]; then
+    as_root apt-get update -q
+    apt_updated=true
+  fi
+  as_root apt-get install -y -q --no-install-recommends "$@"
+}
+
+# ---- what the build needs ---------------------------------------------------------
+missing=()
+command -v dpkg-buildflags >/dev/null && command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
+command -v gzip >/dev/null || missing+=(gzip)
+if [[ "$windows" == true ]] && ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
+  missing+=(g++-mingw-w64-i686)
+fi
+if [[ "$lint" == true ]] && ! command -v lintian >/dev/null; then
+  missing+=(lintian)
+fi
+if ((${#missing[@]} > 0)); then
+  apt_install "${missing[@]}"
+fi
+
+if [[ -z "${SOURCE_DATE_EPOCH:-}" ]]; then
+  SOURCE_DATE_EPOCH="$(git -C "$root" log -1 --format=%ct 2>/dev/null || stat -c %Y "$root/CHANGELOG.md")"
+fi
+export SOURCE_DATE_EPOCH
+echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH ($(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC'))"
+
+# ---- the Linux packages -----------------------------------------------------------
+# Debian's build flags, hardened as lintian expects (the C preprocessor's flags go
+# into CXXFLAGS, as CMake reads no CPPFLAGS).
+(
+  eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+  export CXXFLAGS="$CPPFLAGS $CXXFLAGS" LDFLAGS
+  echo "CXXFLAGS=$CXXFLAGS"
+  echo "LDFLAGS=$LDFLAGS"
+  cmake --workflow --preset package --fresh
+)
+packages=(build/package/mavo-*-Linux.tar.gz build/package/mavo_*_amd64.deb)
+programs=(build/package/mavo)
+
+# ---- the Windows package ----------------------------------------------------------
+if [[ "$windows" == true ]]; then
+  (
+    unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS
+    cmake --workflow --preset package-mingw32 --fresh
+  )
+  packages+=(build/package-mingw32/mavo-*-win32.zip)
+  programs+=(build/package-mingw32/mavo.exe)
+fi
+
+for file in "${programs[@]}" "${packages[@]}"; do
+  [[ -f "$file" ]] || fail "$file was not made"
+done
+echo
+echo "packages:"
+sha256sum "${programs[@]}" "${packages[@]}"
+
+# ---- lintian ----------------------------------------------------------------------
+if [[ "$lint" == true ]]; then
+  deb="$(ls build/package/mavo_*_amd64.deb)"
+  echo
+  echo "lintian --pedantic --display-info $deb"
+  # Run by an unprivileged user where the script is root, as lintian asks.
+  lint_dir="$(mktemp -d)"
+  trap 'rm -rf "$lint_dir"' EXIT
+  cp "$deb" "$lint_dir/"
+  chmod -R a+rX "$lint_dir"
+  lint_cmd=(lintian --pedantic --display-info --fail-on error,warning,info,pedantic
+            "$lint_dir/$(basename "$deb")")
+  if [[ "$(id -u)" -eq 0 ]]; then
+    lint_cmd=(setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env "${lint_cmd[@]}")
+  fi
+  status=0
+  lint_output="$(cd "$lint_dir" && HOME="$lint_dir" "${lint_cmd[@]}" 2>&1)" || status=$?
+  if [[ -n "$lint_output" ]]; then
+    echo "$lint_output"
+  fi
+  [[ "$status" -eq 0 && -z "$lint_output" ]] || fail "lintian is not clean on $deb (status $status)"
+  echo "lintian: clean"
+fi
+
+# ---- a second build, compared ------------------------------------------------------
+if [[ "$reproducible" == true ]]; then
+  second="$(mktemp -d)/mavo-second-build"
+  mkdir -p "$second"
+  echo
+  echo "second build in $second"
+  if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git -C "$root" ls-files -z | (cd "$root" && xargs -0 cp --parents -t "$second")
+  else
+    tar -C "$root" --exclude=./build -cf - . | tar -C "$second" -xf -
+  fi
+  second_args=()
+  [[ "$windows" == true ]] || second_args+=(--no-windows)
+  bash "$second/scripts/package.sh" "${second_args[@]}"
+  echo
+  echo "second build:"
+  (cd "$second" && sha256sum "${programs[@]}" "${packages[@]}")
+  differ=()
+  for file in "${programs[@]}" "${packages[@]}"; do
+    cmp -s "$file" "$second/$file" || differ+=("$file")
+  done
+  if ((${#differ[@]} > 0)); then
+    fail "not reproducible: ${differ[*]} differ between $root and $second"
+  fi
+  rm -rf "$(dirname "$second")"
+  echo "reproducible: the two builds are byte for byte the same"
+fi
