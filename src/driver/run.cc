@@ -29,15 +29,9 @@ std::uint64_t transform_script(script_text& text) {
 }
 
 // The usage text opens with the date and time of the build. A reproducible build
-// sets SOURCE_DATE_EPOCH, which the compiler then gives as that date and time.
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdate-time"
-#endif
+// sets SOURCE_DATE_EPOCH, which the compiler then gives as that date and time (this
+// file alone is built without the warning that these macros draw).
 constexpr const char* USAGE = "Qor  " __DATE__ " " __TIME__ "\n\nmavo <qst-file>";
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
 
 int run(int argc, char** argv) {
   if (argc < 2) {
