@@ -49,19 +49,17 @@ int errno_of(DWORD error) {
 #endif
 
 constexpr char TEMP_SUFFIX[] = ".XXXXXX";  // the temporary file is "<result>.XXXXXX"
-constexpr std::size_t MAX_PATH_BYTES = 4096;
+constexpr std::size_t TEMP_SUFFIX_LENGTH = sizeof TEMP_SUFFIX - 1;
 
 #ifdef _WIN32
 // A write of up to 1 GiB; a full disk that takes nothing more is ENOSPC.
 long write_some(std::intptr_t handle, const char* data, std::size_t n) {
   DWORD written = 0;
   const DWORD step = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
-  if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, step, &written, nullptr)) {
-    errno = errno_of(GetLastError());
-    return -1;
-  }
-  if (written == 0) errno = ENOSPC;
-  return written == 0 ? -1 : static_cast<long>(written);
+  const BOOL done = WriteFile(reinterpret_cast<HANDLE>(handle), data, step, &written, nullptr);
+  if (done && written > 0) return static_cast<long>(written);
+  errno = done ? ENOSPC : errno_of(GetLastError());
+  return -1;
 }
 #else
 long write_some(std::intptr_t fd, const char* data, std::size_t n) {
@@ -96,6 +94,8 @@ bool result_write(result_file& file, const char* data, std::size_t n) { return w
 #ifndef _WIN32
 
 namespace {
+
+constexpr std::size_t MAX_PATH_BYTES = 4096;
 
 // The temporary file's name, and whether it exists, for the signal handler.
 char g_temp_name[MAX_PATH_BYTES + sizeof TEMP_SUFFIX];
@@ -275,7 +275,8 @@ void remove_temp() {
   errno = error;
 }
 
-// Seven letters and digits that differ from run to run and from try to try.
+// Letters and digits for the suffix's "XXXXXX" that differ from run to run and
+// from try to try.
 void fill_unique(wchar_t* at, unsigned attempt) {
   LARGE_INTEGER counter;
   QueryPerformanceCounter(&counter);
@@ -283,7 +284,7 @@ void fill_unique(wchar_t* at, unsigned attempt) {
   x ^= (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) + attempt * 0xBF58476D1CE4E5B9ull;
   x ^= x >> 29;
   constexpr wchar_t DIGITS[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
-  for (int i = 0; i < 6; ++i, x /= 36) at[i] = DIGITS[x % 36];
+  for (std::size_t i = 0; i < TEMP_SUFFIX_LENGTH - 1; ++i, x /= 36) at[i] = DIGITS[x % 36];
 }
 
 // The fallback for a folder that takes no new file: writes over the result itself
@@ -338,13 +339,13 @@ std::FILE* open_script(const char* path) {
 bool result_open(result_file& file, const char* path) {
   if (!widen(path, g_result_name, MAX_WIDE)) return false;
   const std::size_t n = wcslen(g_result_name);
-  if (n + 8 > MAX_WIDE) {
+  if (n + TEMP_SUFFIX_LENGTH >= MAX_WIDE) {
     errno = ENAMETOOLONG;
     return false;
   }
   std::memcpy(g_temp_name, g_result_name, n * sizeof(wchar_t));
   g_temp_name[n] = L'.';
-  g_temp_name[n + 7] = L'\0';
+  g_temp_name[n + TEMP_SUFFIX_LENGTH] = L'\0';
   SetConsoleCtrlHandler(remove_temp_on_interrupt, TRUE);
   HANDLE h = INVALID_HANDLE_VALUE;
   DWORD error = ERROR_FILE_EXISTS;

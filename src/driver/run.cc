@@ -1,7 +1,5 @@
 #include "driver/run.h"
 
-#include <cstdio>
-
 #include "cleanup/cleanup.h"
 #include "driver/files.h"
 #include "driver/io.h"
