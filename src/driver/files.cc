@@ -49,7 +49,6 @@ int errno_of(DWORD error) {
 #endif
 
 constexpr char TEMP_SUFFIX[] = ".XXXXXX";  // the temporary file is "<result>.XXXXXX"
-constexpr std::size_t TEMP_SUFFIX_LENGTH = sizeof TEMP_SUFFIX - 1;
 
 #ifdef _WIN32
 // A write of up to 1 GiB; a full disk that takes nothing more is ENOSPC.
@@ -243,6 +242,7 @@ void report_error(const char* path) { std::perror(path); }
 namespace {
 
 constexpr int MAX_WIDE = 32768;  // the longest path Windows takes, in UTF-16 units
+constexpr std::size_t TEMP_SUFFIX_LENGTH = sizeof TEMP_SUFFIX - 1;
 
 // The temporary file's name and its state, shared with the console handler:
 // TEMP_NONE, TEMP_LIVE (exists, may be removed), TEMP_RENAMING (being renamed).
