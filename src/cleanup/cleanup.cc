@@ -75,7 +75,7 @@ std::size_t copy_blocks(const char* from, char* to, const char* end, bool no_clo
 // The text is read at `r` and written back at `w <= r`. Everything at or after `r`
 // is still the original text, so each rule can look ahead in it exactly as if the
 // bytes before had been deleted by moving the rest of the text forward.
-std::size_t clean_source(script_text& text) {
+std::size_t clean_source(script_text& text, cleanup_record* record) {
   char* const t = text.data();
   const std::size_t n = text.size();
   std::size_t r = 0;
@@ -101,20 +101,25 @@ std::size_t clean_source(script_text& text) {
       std::size_t q = r + 1;
       while (q < n && is_blank_or_tab(t[q])) ++q;
       if (q < n && t[q] == '_') {
+        if (record != nullptr) record->events.push_back({w, r, q + 1 - r, CLEAN_JOIN});
         r = q + 1;  // the newline, its blanks and the "_" go; look at what follows
         continue;
       }
     } else if (c == '/' && r + 1 < n && t[r + 1] == '*' && !no_close_left) {
       const std::size_t close = std::string_view(t + r + 2, n - (r + 2)).find("*/");
       if (close != std::string_view::npos) {
+        if (record != nullptr) record->events.push_back({w, r, close + 4, CLEAN_BLOCK_COMMENT});
         r = r + 2 + close + 2;  // through the "/" of the first "*/"
         continue;
       }
+      if (record != nullptr) record->events.push_back({w, r, 0, CLEAN_UNCLOSED});
       no_close_left = true;
     } else if (c == ';') {
       const void* nl = std::memchr(t + r, '\n', n - r);
       if (nl != nullptr) {
-        r = static_cast<std::size_t>(static_cast<const char*>(nl) - t);
+        const auto end = static_cast<std::size_t>(static_cast<const char*>(nl) - t);
+        if (record != nullptr) record->events.push_back({w, r, end - r, CLEAN_LINE_COMMENT});
+        r = end;
         continue;  // the newline that ends the comment is examined next
       }
     }
@@ -123,4 +128,22 @@ std::size_t clean_source(script_text& text) {
   }
   text.resize(w);
   return w;
+}
+
+std::size_t source_position(const cleanup_record& record, std::size_t clean) {
+  // The last deletion at or before `clean` tells how far the text had moved there.
+  const std::vector<cleanup_event>& e = record.events;
+  std::size_t lo = 0;
+  std::size_t hi = e.size();
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (e[mid].clean <= clean) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  if (lo == 0) return clean;
+  const cleanup_event& last = e[lo - 1];
+  return clean - last.clean + last.source + last.length;
 }

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -140,17 +141,16 @@ struct statement {
   std::size_t end;  // the first byte after the statement
 };
 
-enum class cut_result { NOT_A_STATEMENT, PLAIN_BUTTON, ACTION_BUTTON };
-
 // Cuts the statement whose keyword starts at `k` into label, caption and actions.
-cut_result cut_statement(const split_text& t, finders& find, std::size_t k, statement& st) {
+cut_kind cut_statement(const split_text& t, finders& find, std::size_t k, statement& st) {
   const std::string_view ahead = t.ahead();
-  if (!starts_statement(t, k)) return cut_result::NOT_A_STATEMENT;
+  if (!starts_statement(t, k)) return CUT_NOT_AT_START;
 
   // The label runs up to the first "," anywhere after the keyword, trailing blanks dropped.
   st.label_begin = skip_blanks(ahead, k + KEYWORD.size());
   const std::size_t c = find_forward(ahead, find.comma, st.label_begin, ',', ',');
-  if (c == NOT_FOUND || c == st.label_begin) return cut_result::NOT_A_STATEMENT;  // no "," at all, or no label
+  if (c == NOT_FOUND) return CUT_NO_COMMA;
+  if (c == st.label_begin) return CUT_NO_LABEL;
   if (c != find.label_comma) {
     find.label_comma = c;
     find.label_end = c;
@@ -161,22 +161,24 @@ cut_result cut_statement(const split_text& t, finders& find, std::size_t k, stat
   // The caption runs, as written, up to the first "&" or newline.
   st.caption_begin = c + 1;
   st.caption_end = find_forward(ahead, find.caption_end, st.caption_begin, '&', '\n');
-  if (st.caption_end == NOT_FOUND || ahead[st.caption_end] != '&') return cut_result::PLAIN_BUTTON;
+  if (st.caption_end == NOT_FOUND || ahead[st.caption_end] != '&') return CUT_PLAIN;
 
   // The actions: a "{...}" block, or the rest of the line.
   const std::size_t a = skip_blanks(ahead, st.caption_end + 1);
   if (a < ahead.size() && ahead[a] == '{') {
     st.actions_begin = a + 1;
     st.actions_end = find_forward(ahead, find.brace, st.actions_begin, '}', '}');
-    if (st.actions_end == NOT_FOUND) return cut_result::NOT_A_STATEMENT;  // never closed: left as it is
+    if (st.actions_end == NOT_FOUND) return CUT_NO_BRACE;  // never closed: left as it is
     st.end = st.actions_end + 1;
+    st.actions_end = trim_actions(ahead, st.actions_begin, st.actions_end);
+    return CUT_BRACE;
   } else {
     st.actions_begin = a;
     st.actions_end = scan_for(ahead, a, '\n', '\n');
     st.end = st.actions_end;  // the newline stays
   }
   st.actions_end = trim_actions(ahead, st.actions_begin, st.actions_end);
-  return cut_result::ACTION_BUTTON;
+  return CUT_LINE;
 }
 
 // Widens the gap, by moving everything from ahead position `end` on further into
@@ -257,43 +259,145 @@ void join_parts(split_text& t, script_text& text) {
 
 }  // namespace
 
-std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
+struct expansion_state {
   split_text t;
-  t.buffer = std::move(text);
   name_cache names;
   finders find;
   statement st;
+  label_table* table = nullptr;
   std::uint64_t count = 0;
-  std::size_t k = find_keyword(t.ahead(), 0);
-  while (k != std::string_view::npos) {
-    const cut_result cut = cut_statement(t, find, k, st);
-    if (cut != cut_result::ACTION_BUTTON) {
-      if (cut == cut_result::PLAIN_BUTTON) std::memcpy(&t.buffer[k + t.shift], " btn", 4);  // in place, not counted
-      k = find_keyword(t.ahead(), k + KEYWORD.size());
-      continue;
-    }
-    const std::string_view ahead = t.ahead();
-    begin_generated_name(names, ahead.substr(st.label_begin, st.label_end - st.label_begin),
-                         ahead.substr(st.caption_begin, st.caption_end - st.caption_begin));
-    // The search resumes right after the statement. What lies there stays as it is,
-    // so the next keyword is looked for at once, while the work of naming is still
-    // in flight; only when none is found before the present end is the search
-    // repeated in the blocks to come.
-    const std::size_t old_end = ahead.size();
-    std::size_t next = find_keyword(ahead, st.end);
-    const generated_name name =
-        make_generated_name(table, names, ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
-    // The block first: the replacement may be written over the label it copies.
-    if (name.is_new) append_block(t, *name.entry, st.label_begin, st.label_end);
-    write_replacement(t, k, st.end, label_name(*name.entry), st.caption_begin, st.caption_end);
-    t.read = st.end;
-    ++count;
-    if (next == std::string_view::npos) {
-      const std::size_t from = old_end < KEYWORD.size() ? st.end : old_end - KEYWORD.size() + 1;
-      next = find_keyword(t.ahead(), from > st.end ? from : st.end);
-    }
-    k = next;
+  std::size_t k = std::string_view::npos;  // the next keyword
+  std::string label, caption;              // a reader's copies of the last statement's parts
+};
+
+namespace {
+
+// What a reader is told of a keyword that the stage left as it is or rewrote in place.
+void tell_cut(const expansion_state& s, cut_kind kind, button_cut& cut) {
+  const split_text& t = s.t;
+  const statement& st = s.st;
+  cut.kind = kind;
+  cut.keyword = s.k;
+  cut.block = nullptr;
+  cut.is_new = false;
+  const std::ptrdiff_t start = t.start();
+  std::ptrdiff_t b = static_cast<std::ptrdiff_t>(s.k) - 1;
+  while (b > start && t.at(b) == BLANK) --b;
+  cut.at_text_start = b < start || t.at(b) == BLANK;
+  cut.before_len = 0;
+  if (!cut.at_text_start) {
+    const std::ptrdiff_t from = b - 4 > start ? b - 4 : start;
+    for (std::ptrdiff_t i = from; i <= b; ++i) cut.before[cut.before_len++] = t.at(i);
   }
-  join_parts(t, text);
+  if (kind == CUT_NOT_AT_START || kind == CUT_NO_COMMA) return;
+  cut.label_begin = st.label_begin;
+  cut.label_end = st.label_end;
+  cut.caption_begin = st.caption_begin;
+  cut.caption_end = st.caption_end;
+}
+
+// The step behind both the whole expansion and a reader's steps: a reader is
+// told what became of each keyword, in `cut`; the whole expansion passes nullptr
+// and builds without the telling.
+template <bool TELL>
+inline bool step(expansion_state& s, button_cut* cut) {
+  split_text& t = s.t;
+  statement& st = s.st;
+  const std::size_t k = s.k;
+  if (k == std::string_view::npos) return false;
+  const cut_kind kind = cut_statement(t, s.find, k, st);
+  if (kind != CUT_LINE && kind != CUT_BRACE) {
+    if (kind == CUT_PLAIN) std::memcpy(&t.buffer[k + t.shift], " btn", 4);  // in place, not counted
+    if (TELL) {
+      tell_cut(s, kind, *cut);
+      if (kind != CUT_NOT_AT_START && kind != CUT_NO_COMMA) {
+        const std::string_view ahead = t.ahead();
+        s.label.assign(ahead.substr(st.label_begin, st.label_end - st.label_begin));
+        cut->label = s.label;
+        s.caption.assign(ahead.substr(st.caption_begin, st.caption_end - st.caption_begin));
+        cut->caption = s.caption;
+        if (kind == CUT_NO_BRACE) cut->actions_begin = st.actions_begin;  // right after the "{"
+      }
+    }
+    s.k = find_keyword(t.ahead(), k + KEYWORD.size());
+    return true;
+  }
+  const std::string_view ahead = t.ahead();
+  const std::string_view label = ahead.substr(st.label_begin, st.label_end - st.label_begin);
+  const std::string_view caption = ahead.substr(st.caption_begin, st.caption_end - st.caption_begin);
+  if (TELL) {
+    tell_cut(s, kind, *cut);
+    s.label.assign(label);
+    s.caption.assign(caption);
+    cut->label = s.label;
+    cut->caption = s.caption;
+    cut->actions_begin = st.actions_begin;
+    cut->actions_end = st.actions_end;
+    cut->end = st.end;
+  }
+  begin_generated_name(s.names, label, caption);
+  // The search resumes right after the statement. What lies there stays as it is,
+  // so the next keyword is looked for at once, while the work of naming is still
+  // in flight; only when none is found before the present end is the search
+  // repeated in the blocks to come.
+  const std::size_t old_end = ahead.size();
+  std::size_t next = find_keyword(ahead, st.end);
+  const generated_name name =
+      make_generated_name(*s.table, s.names, ahead.substr(st.actions_begin, st.actions_end - st.actions_begin));
+  if (TELL) {
+    cut->block = name.entry;
+    cut->is_new = name.is_new;
+    cut->block_at = old_end;
+  }
+  // The block first: the replacement may be written over the label it copies.
+  if (name.is_new) append_block(t, *name.entry, st.label_begin, st.label_end);
+  write_replacement(t, k, st.end, label_name(*name.entry), st.caption_begin, st.caption_end);
+  t.read = st.end;
+  ++s.count;
+  if (next == std::string_view::npos) {
+    const std::size_t from = old_end < KEYWORD.size() ? st.end : old_end - KEYWORD.size() + 1;
+    next = find_keyword(t.ahead(), from > st.end ? from : st.end);
+  }
+  s.k = next;
+  return true;
+}
+
+void begin(expansion_state& s, script_text& text, label_table& table) {
+  s.t.buffer = std::move(text);
+  s.table = &table;
+  s.count = 0;
+  s.k = find_keyword(s.t.ahead(), 0);
+}
+
+}  // namespace
+
+// Everything the loop calls in this file is built into it, as one loop would be:
+// the steps a reader takes share the code but not its cost.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((flatten))
+#endif
+std::uint64_t expand_action_buttons(script_text& text, label_table& table) {
+  expansion_state s;
+  begin(s, text, table);
+  while (step<false>(s, nullptr)) {
+  }
+  join_parts(s.t, text);
+  return s.count;
+}
+
+expansion::expansion() = default;
+expansion::~expansion() = default;
+
+void expansion_begin(expansion& run, script_text& text, label_table& table) {
+  run.state = std::make_unique<expansion_state>();
+  begin(*run.state, text, table);
+}
+
+bool expansion_step(expansion& run, button_cut& cut) { return step<true>(*run.state, &cut); }
+
+std::uint64_t expansion_end(expansion& run, script_text& text) {
+  join_parts(run.state->t, text);
+  const std::uint64_t count = run.state->count;
+  run.state.reset();
   return count;
 }
