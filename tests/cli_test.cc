@@ -370,6 +370,81 @@ TEST_F(Cli, NoArgumentPrintsVersionAndUsage) {
   EXPECT_TRUE(fs::is_empty(work_)) << "nothing may be written";
 }
 
+// ---- "--help" and "--version": options only when no file of that name is there ----
+
+const std::string kUsageShape =
+    "Qor  (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) ( [1-9]|[12][0-9]|3[01]) [0-9]{4} "
+    "([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\n\nmavo <qst-file>\n";
+const std::string kHelpShape =
+    kUsageShape +
+    "Expands the action buttons of a qst script into plain buttons and writes the result to "
+    "mavo\\.qst in the current folder\\.\n";
+const std::string kVersionShape = "mavo " + std::regex_replace(MAVO_VERSION, std::regex("\\."), "\\.") + "\n";
+
+struct OptionCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> files;  // put in the folder before the run
+  std::vector<std::string> args;
+  int status;
+  std::string out;       // a regular expression that the whole of stdout matches (LF form)
+  std::string err_what;  // stderr names this with ENOENT, or stays empty
+  std::optional<std::string> result;
+};
+
+const OptionCase kOptionCases[] = {
+    {"help", {}, {"--help"}, 0, kHelpShape, "", {}},
+    {"version", {}, {"--version"}, 0, kVersionShape, "", {}},
+    {"script_named_help_is_read", {{"--help", kRoad}}, {"--help"}, 0, "", "", kRoadResult},
+    {"script_named_version_is_read", {{"--version", kRoad}}, {"--version"}, 0, "", "", kRoadResult},
+    {"empty_script_named_version", {{"--version", ""}}, {"--version"}, 0, "", "", {}},
+    {"dot_slash_help_is_a_path", {{"--help", kRoad}}, {"./--help"}, 0, "", "", kRoadResult},
+    {"dot_slash_help_missing", {}, {"./--help"}, 1, "", "./--help", {}},
+    {"help_after_a_script_is_a_path", {{"in.qst", kRoad}}, {"in.qst", "--help"}, 1, "", "--help", {}},
+    {"version_after_a_script_is_a_path", {{"in.qst", kRoad}}, {"in.qst", "--version"}, 1, "", "--version", {}},
+    {"help_before_a_script_is_ignored", {{"in.qst", kRoad}}, {"--help", "in.qst"}, 0, "", "", kRoadResult},
+    {"other_case_is_a_path", {}, {"--Help"}, 1, "", "--Help", {}},
+    {"short_form_is_a_path", {}, {"-h"}, 1, "", "-h", {}},
+    {"single_dash_is_a_path", {}, {"-version"}, 1, "", "-version", {}},
+    {"with_a_value_is_a_path", {}, {"--version=1"}, 1, "", "--version=1", {}},
+};
+
+class Option : public Cli, public ::testing::WithParamInterface<OptionCase> {};
+
+TEST_P(Option, PrintsOrReads) {
+  const OptionCase& c = GetParam();
+  for (const auto& [name, bytes] : c.files) put(name, bytes);
+  const Outcome o = run(c.args);
+  ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+  EXPECT_EQ(o.status, c.status);
+  EXPECT_TRUE(std::regex_match(console(o.out), std::regex(c.out))) << "got: " << o.out;
+  if (c.err_what.empty()) {
+    EXPECT_EQ(o.err, "");
+  } else {
+    expect_system_message(o.err, c.err_what, ENOENT);
+  }
+  EXPECT_EQ(o.result, c.result);
+  for (const auto& [name, bytes] : c.files) EXPECT_EQ(read_file(work_ / name), bytes) << name << " must not change";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Option, ::testing::ValuesIn(kOptionCases),
+                         [](const ::testing::TestParamInfo<OptionCase>& p) { return std::string(p.param.name); });
+
+TEST_F(Cli, FolderNamedLikeAnOptionIsAPath) {
+  fs::create_directory(work_ / "--help");
+  run_failing({"--help"}, "--help", folder_error());
+}
+
+TEST_F(Cli, OptionOutputThatCannotBeWrittenFails) {
+  SKIP_UNDER_PREFIX();
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  for (const char* option : {"--help", "--version"}) {
+    const Outcome o = run_command({"/bin/sh", "-c", "exec \"$0\" \"$1\" >/dev/full", g_program, option});
+    ASSERT_TRUE(o.exited) << option;
+    EXPECT_EQ(o.status, 1) << option;
+    expect_system_message(o.err, "standard output", ENOSPC);
+  }
+}
+
 TEST_F(Cli, DirectoryAsScript) {
   fs::create_directory(work_ / "somedir");
   run_failing({"somedir"}, "somedir", folder_error());

@@ -24,11 +24,13 @@ int wmain(int argc, wchar_t** wargv) {
     argv.push_back(arg.data());
   }
   argv.push_back(nullptr);
-  return run(argc, argv.data());
+  run_facts facts;
+  return run(argc, argv.data(), facts);
 }
 #else
 int main(int argc, char** argv) {
   install_memory_rule();
-  return run(argc, argv);
+  run_facts facts;
+  return run(argc, argv, facts);
 }
 #endif
