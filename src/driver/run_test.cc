@@ -116,14 +116,18 @@ class RunFacts : public ::testing::Test {
     std::ofstream out(name, std::ios::binary);
     out << bytes;
   }
-  static int run_with(std::vector<std::string> args, run_facts& facts) {
-    args.insert(args.begin(), "mavo");
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    return run(static_cast<int>(args.size()), argv.data(), facts);
+  // The arguments live in the fixture: `facts.script` points into them after the run.
+  int run_with(std::vector<std::string> args, run_facts& facts) {
+    args_ = std::move(args);
+    args_.insert(args_.begin(), "mavo");
+    argv_.clear();
+    for (std::string& arg : args_) argv_.push_back(arg.data());
+    argv_.push_back(nullptr);
+    return run(static_cast<int>(args_.size()), argv_.data(), facts);
   }
   fs::path folder_, before_;
+  std::vector<std::string> args_;
+  std::vector<char*> argv_;
 };
 
 TEST_F(RunFacts, Written) {
