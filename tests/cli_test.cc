@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -195,7 +196,8 @@ class Cli : public ::testing::Test {
 
   // Starts `words` (a command and its arguments) in the work folder (or `cwd_`),
   // stdin from /dev/null, stdout and stderr captured, `env_` added to its
-  // environment; yields its process id.
+  // environment, its address space limited to `address_limit_` bytes when that is
+  // not 0; yields its process id. A command that cannot be started exits with 127.
   pid_t start_command(const std::vector<std::string>& words) {
     std::vector<char*> argv;
     for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
@@ -212,6 +214,8 @@ class Cli : public ::testing::Test {
       if (unprivileged_ && (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) _exit(125);
       if (chdir(dir.c_str()) != 0) _exit(126);
       for (const auto& [name, value] : env_) setenv(name.c_str(), value.c_str(), 1);
+      const rlimit limit{address_limit_, address_limit_};
+      if (address_limit_ != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
       execvp(argv[0], argv.data());
       _exit(127);
     }
@@ -281,6 +285,26 @@ class Cli : public ::testing::Test {
     return probe.exited && probe.status == 0;
   }
 
+  // A folder beside the work folder that the program may make files in, whoever
+  // it runs as (for what the fault library leaves).
+  fs::path shared_folder() {
+    const fs::path shared = root_ / "shared";
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms::all);
+    return shared;
+  }
+
+  // Puts `bytes` as `name` into the work folder, readable and writable by anyone,
+  // and leaves the folder taking no new file from the program.
+  void put_into_read_only_folder(const std::string& name, const std::string& bytes) {
+    fs::permissions(work_, fs::perms::owner_write, fs::perm_options::add);
+    put(name, bytes);
+    fs::permissions(work_ / name, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                      fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+    fs::permissions(work_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  }
+
   static constexpr uid_t NOBODY = 65534;
   fs::path root_, work_;
   fs::path cwd_;      // where the program runs, when not in `work_`
@@ -288,6 +312,7 @@ class Cli : public ::testing::Test {
   std::vector<std::pair<std::string, std::string>> env_;
   std::chrono::steady_clock::time_point start_;
   bool unprivileged_ = false;
+  rlim_t address_limit_ = 0;
 };
 
 // ---- scripts in, exact bytes out ----
@@ -561,6 +586,41 @@ TEST_F(Cli, ReplacedResultKeepsItsPermissions) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
+// The permission bits of mavo.qst under a umask: a new result gets those of any
+// new file (0666 less the umask), a replaced one keeps its own.
+TEST_F(Cli, ResultPermissionsFollowTheUmaskOrTheReplacedFile) {
+  SKIP_UNDER_PREFIX();
+  struct {
+    const char* umask;
+    std::optional<fs::perms> existing;  // the mode of a mavo.qst already there
+    fs::perms want;
+  } const rows[] = {
+      {"022", {}, fs::perms(0644)},
+      {"002", {}, fs::perms(0664)},
+      {"027", {}, fs::perms(0640)},
+      {"077", {}, fs::perms(0600)},
+      {"000", {}, fs::perms(0666)},
+      {"077", fs::perms(0664), fs::perms(0664)},
+      {"000", fs::perms(0600), fs::perms(0600)},
+  };
+  put("in.qst", kRoad);
+  for (const auto& row : rows) {
+    SCOPED_TRACE("umask "s + row.umask + (row.existing ? " replacing a file" : " new file"));
+    std::error_code ignored;
+    fs::remove(work_ / "mavo.qst", ignored);
+    if (row.existing) {
+      put("mavo.qst", kOld);
+      fs::permissions(work_ / "mavo.qst", *row.existing);
+    }
+    const Outcome o = run_command({"/bin/sh", "-c", "umask "s + row.umask + " && exec \"$0\" \"$@\"", g_program, "in.qst"});
+    ASSERT_TRUE(o.exited && o.status == 0) << o.err;
+    EXPECT_EQ(o.result, kRoadResult);
+    const auto mode = static_cast<unsigned>(fs::status(work_ / "mavo.qst").permissions());
+    EXPECT_EQ(mode, static_cast<unsigned>(row.want)) << std::oct << "mode 0" << mode << ", want 0"
+                                                     << static_cast<unsigned>(row.want);
+  }
+}
+
 // Every write, close and rename the run makes, failed in turn with ENOSPC and with
 // EIO: the run ends with status 1 and the message, the earlier mavo.qst is left
 // exactly as it was, and the folder holds nothing else.
@@ -703,6 +763,237 @@ TEST_F(Cli, ReadOnlyFolderWritesAWritableResultInPlace) {
   EXPECT_TRUE(fs::is_symlink(work_ / "mavo.qst"));
 }
 
+// ---- writing mavo.qst in place: the whole result, or the old bytes ----
+
+// The calls of a run that the fault library counted.
+struct call_counts {
+  long write = 0, close = 0, rename = 0, fopen = 0;
+};
+call_counts read_counts(const fs::path& path) {
+  std::istringstream in(read_file(path));
+  std::string word;
+  call_counts n;
+  in >> word >> n.write >> word >> n.close >> word >> n.rename >> word >> n.fopen;
+  return n;
+}
+
+ino_t inode_of(const fs::path& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+// Waits (20 s at most) until `path` exists; false when it never does.
+bool wait_for_file(const fs::path& path) {
+  for (int i = 0; i < 20000; ++i) {
+    if (fs::exists(path)) return true;
+    usleep(1000);
+  }
+  return false;
+}
+
+// In a folder that takes no new file, the program writes mavo.qst itself. What it
+// held before is what a failed or interrupted run must leave, byte for byte: an
+// earlier result shorter than the new one, one longer (the file is cut at the end
+// of a new result), or the script itself, run as `mavo mavo.qst`.
+struct in_place_subject {
+  const char* name;
+  const char* script;  // the program's argument
+  int old_kilobytes;   // the old mavo.qst: a result of about this size; 0: the script
+};
+
+const in_place_subject kInPlaceSubjects[] = {
+    {"shorter_old_result", "in.qst", 1},
+    {"longer_old_result", "in.qst", 3000},
+    {"script_is_the_result", "mavo.qst", 0},
+};
+
+void PrintTo(const in_place_subject& subject, std::ostream* out) { *out << subject.name; }
+
+class InPlace : public Cli, public ::testing::WithParamInterface<in_place_subject> {
+ protected:
+  void SetUp() override {
+    Cli::SetUp();
+    if (under_prefix()) GTEST_SKIP() << "needs the native program, not one run through a prefix";
+    if (!runs_without_root_powers())
+      GTEST_SKIP() << "running as root, and the program cannot be run as an unprivileged user";
+    big_ = make_big_script(1500);  // a result of several writes
+    const in_place_subject& subject = GetParam();
+    script_ = subject.script;
+    if (subject.old_kilobytes == 0) {
+      old_ = big_.script;
+      files_ = {"mavo.qst"};
+    } else {
+      old_ = make_big_script(subject.old_kilobytes, "old").result;
+      put("in.qst", big_.script);
+      files_ = {"in.qst", "mavo.qst"};
+    }
+    shared_ = shared_folder();
+    reset();
+    inode_ = inode_of(work_ / "mavo.qst");
+  }
+
+  // Gives mavo.qst its old bytes again, for the next run.
+  void reset() { put_into_read_only_folder("mavo.qst", old_); }
+
+  // What a failed or interrupted run leaves: the old bytes, in the same file, and
+  // nothing else in the folder.
+  void expect_old_bytes() {
+    EXPECT_TRUE(same_bytes(read_file(work_ / "mavo.qst"), old_)) << "the old mavo.qst must be left as it was";
+    EXPECT_EQ(inode_of(work_ / "mavo.qst"), inode_) << "mavo.qst must have been written in place";
+    EXPECT_EQ(listing(work_), files_);
+  }
+
+  big_script big_;
+  std::string script_, old_;
+  std::vector<std::string> files_;
+  fs::path shared_;
+  ino_t inode_ = 0;
+};
+
+// Every write and close of the run failed in turn with ENOSPC and with EIO.
+TEST_P(InPlace, EveryFailedWriteOrCloseKeepsTheOldBytes) {
+  const fs::path counts = shared_ / "counts";
+  env_ = {{"LD_PRELOAD", MAVO_FAULT_LIB}, {"MAVO_FAULT_COUNTS", counts.string()}};
+  ASSERT_TRUE(same_bytes(run_clean({script_}).result, big_.result));
+  ASSERT_EQ(inode_of(work_ / "mavo.qst"), inode_) << "the result was not written in place";
+  const call_counts total = read_counts(counts);
+  ASSERT_GE(total.write, 3) << "the result should take several writes: " << read_file(counts);
+  ASSERT_GE(total.close, 1);
+  EXPECT_EQ(total.rename, 0) << "nothing is renamed in place";
+  for (const auto& [call, uses] : {std::pair{"write", total.write}, std::pair{"close", total.close}}) {
+    for (const int error : {ENOSPC, EIO}) {
+      int failed = 0;
+      for (long n = 1; n <= uses; ++n) {
+        SCOPED_TRACE(std::string(call) + " #" + std::to_string(n) + " fails with " + std::strerror(error));
+        reset();
+        env_ = {{"LD_PRELOAD", MAVO_FAULT_LIB},
+                {"MAVO_FAULT_CALL", call},
+                {"MAVO_FAULT_AT", std::to_string(n)},
+                {"MAVO_FAULT_ERRNO", std::to_string(error)}};
+        const Outcome o = run({script_});
+        ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+        if (o.status == 0) {  // a close that is not the result's
+          EXPECT_EQ(o.err, "");
+          EXPECT_TRUE(same_bytes(o.result, big_.result));
+        } else {
+          ++failed;
+          EXPECT_EQ(o.status, 1);
+          expect_system_message(o.err, "mavo.qst", error);
+          expect_old_bytes();
+        }
+      }
+      if (std::string(call) == "write") {
+        EXPECT_EQ(failed, uses) << "every write is the result's";
+      }
+      EXPECT_GE(failed, 1) << call;
+    }
+  }
+}
+
+// A file-size limit below the new result, and below the old bytes too for the
+// longer ones: the file must get back the old bytes past the limit it never
+// wrote, and those below it that it did.
+TEST_P(InPlace, FileSizeLimitKeepsTheOldBytes) {
+  const Outcome o =
+      run_command({"/bin/sh", "-c", "ulimit -f 64 || exit 97; exec \"$0\" \"$@\"", g_program, script_});
+  if (o.exited && o.status == 97) GTEST_SKIP() << "ulimit -f is not supported here";
+  ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+  EXPECT_EQ(o.status, 1);
+  expect_system_message(o.err, "mavo.qst", EFBIG);
+  expect_old_bytes();
+}
+
+// A signal after the first piece of the result is in the file: the fault library
+// holds the second write back until the signal has come, so it always lands in
+// the middle. The run ends by the signal, as an interrupted program does.
+TEST_P(InPlace, InterruptKeepsTheOldBytes) {
+  const fs::path held = shared_ / "held";
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    reset();
+    env_ = {{"LD_PRELOAD", MAVO_FAULT_LIB}, {"MAVO_FAULT_HOLD_AT", "2"}, {"MAVO_FAULT_HELD", held.string()}};
+    const pid_t pid = start_command(program_words({script_}));
+    const bool holding = wait_for_file(held);
+    EXPECT_TRUE(holding) << "the run never came to its second write";
+    EXPECT_NE(read_file(work_ / "mavo.qst").substr(0, 64), old_.substr(0, 64)) << "the first write is not in the file";
+    kill(pid, holding ? sig : SIGKILL);
+    const Outcome o = finish_command(pid);
+    fs::remove(held);
+    EXPECT_FALSE(o.exited) << "status " << o.status;
+    EXPECT_EQ(o.status, sig);
+    expect_old_bytes();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Subjects, InPlace, ::testing::ValuesIn(kInPlaceSubjects),
+                         [](const ::testing::TestParamInfo<in_place_subject>& p) { return std::string(p.param.name); });
+
+// A second run that comes while the first writes in place waits for the first to
+// finish: the first is held at its second write until the second is seen waiting
+// for the lock (or, wrongly, has ended), so the second always comes in the middle.
+// The second result is then the one in the file, whole.
+TEST_F(Cli, InPlaceRunWaitsForTheRunWriting) {
+  SKIP_UNDER_PREFIX();
+  SKIP_WITHOUT_PERMISSIONS();
+  if (!fs::exists("/proc/locks")) GTEST_SKIP() << "no /proc/locks to see a run waiting for a lock";
+  const big_script first_script = make_big_script(1500), second_script = make_big_script(700, "other");
+  put("a.qst", first_script.script);
+  put("b.qst", second_script.script);
+  put_into_read_only_folder("mavo.qst", kOld);
+  const fs::path held = shared_folder() / "held";
+  env_ = {{"LD_PRELOAD", MAVO_FAULT_LIB}, {"MAVO_FAULT_HOLD_AT", "2"}, {"MAVO_FAULT_HELD", held.string()}};
+  const pid_t first = start_command(program_words({"a.qst"}));
+  ASSERT_TRUE(wait_for_file(held)) << "the first run never came to its second write";
+  env_.clear();
+  const pid_t second = start_command(program_words({"b.qst"}));
+  // /proc/locks lists a run waiting for a lock after "->", with its process id.
+  const std::regex waiting("->[^\n]* " + std::to_string(second) + " ");
+  bool waits = false, ended = false;
+  int second_status = 0;
+  for (int i = 0; i < 20000 && !waits && !ended; ++i) {
+    waits = std::regex_search(read_file("/proc/locks"), waiting);
+    ended = !waits && waitpid(second, &second_status, WNOHANG) == second;
+    if (!waits && !ended) usleep(1000);
+  }
+  EXPECT_TRUE(waits) << (ended ? "the second run did not wait for the first" : "the second run was never seen waiting");
+  fs::remove(held);
+  int first_status = 0;
+  ASSERT_EQ(waitpid(first, &first_status, 0), first);
+  if (!ended) {
+    ASSERT_EQ(waitpid(second, &second_status, 0), second);
+  }
+  EXPECT_TRUE(WIFEXITED(first_status) && WEXITSTATUS(first_status) == 0);
+  EXPECT_TRUE(WIFEXITED(second_status) && WEXITSTATUS(second_status) == 0);
+  EXPECT_TRUE(same_bytes(read_file(work_ / "mavo.qst"), second_script.result));
+  EXPECT_EQ(listing(work_), (std::vector<std::string>{"a.qst", "b.qst", "mavo.qst"}));
+}
+
+// Two runs at once in such a folder, fifty times: both succeed, and mavo.qst is one
+// complete result, never a mix.
+TEST_F(Cli, InPlaceConcurrentRunsLeaveOneCompleteResult) {
+  SKIP_UNDER_PREFIX();
+  SKIP_WITHOUT_PERMISSIONS();
+  const big_script big = make_big_script(2000), other = make_big_script(1000, "other");
+  put("a.qst", big.script);
+  put("b.qst", other.script);
+  put_into_read_only_folder("mavo.qst", kOld);
+  const ino_t inode = inode_of(work_ / "mavo.qst");
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const pid_t first = start_command(program_words({round % 2 ? "a.qst" : "b.qst"}));
+    const pid_t second = start_command(program_words({round % 2 ? "b.qst" : "a.qst"}));
+    int status_first = 0, status_second = 0;
+    ASSERT_EQ(waitpid(first, &status_first, 0), first);
+    ASSERT_EQ(waitpid(second, &status_second, 0), second);
+    EXPECT_TRUE(WIFEXITED(status_first) && WEXITSTATUS(status_first) == 0);
+    EXPECT_TRUE(WIFEXITED(status_second) && WEXITSTATUS(status_second) == 0);
+    const std::string result = read_file(work_ / "mavo.qst");
+    EXPECT_TRUE(result == big.result || result == other.result) << "a mixed result of " << result.size() << " bytes";
+    EXPECT_EQ(inode_of(work_ / "mavo.qst"), inode) << "mavo.qst must have been written in place";
+    EXPECT_EQ(listing(work_), (std::vector<std::string>{"a.qst", "b.qst", "mavo.qst"}));
+  }
+}
+
 TEST_F(Cli, UsageThatCannotBeWrittenFails) {
   SKIP_UNDER_PREFIX();
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
@@ -816,6 +1107,77 @@ TEST_F(Cli, OutOfMemoryEndsSilently) {
   EXPECT_EQ(o.out, "");
   EXPECT_EQ(o.err, "") << "running out of memory prints nothing";
   EXPECT_TRUE(result_absent());
+}
+
+// Every address-space limit from the least the program loads under up to the
+// least it succeeds under, page by page: in between, the C runtime's own
+// allocations fail (opening the script, say), and each run must still end as out
+// of memory, with status 1 and no message. Status 127 is the loader failing to
+// map the program, which is not yet a run.
+TEST_F(Cli, EveryTightMemoryLimitEndsSilently) {
+  SKIP_UNDER_PREFIX();
+  if (SANITIZED) GTEST_SKIP() << "a sanitizer build cannot start under an address-space limit";
+  put("in.qst", kRoad);
+  constexpr rlim_t PAGE = 4096;
+  const auto limited = [&](rlim_t bytes) {
+    address_limit_ = bytes;
+    const Outcome o = run({"in.qst"});
+    address_limit_ = 0;
+    std::error_code ignored;
+    fs::remove(work_ / "mavo.qst", ignored);
+    return o;
+  };
+  rlim_t low = 0, high = rlim_t{64} << 20;  // too little to load; enough to succeed
+  const Outcome ample = limited(high);
+  ASSERT_TRUE(ample.exited && ample.status == 0) << "64 MiB should be ample: " << ample.err;
+  while (high - low > PAGE) {
+    const rlim_t middle = (low + high) / 2 / PAGE * PAGE;
+    const Outcome o = limited(middle);
+    (o.exited && o.status == 127 ? low : high) = middle;
+  }
+  int silent_failures = 0;
+  bool succeeded = false;
+  for (rlim_t limit = high; limit < high + (rlim_t{16} << 20) && !succeeded; limit += PAGE) {
+    SCOPED_TRACE("address space limited to " + std::to_string(limit / 1024) + " KiB");
+    const Outcome o = limited(limit);
+    if (o.exited && o.status == 127) continue;
+    ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+    ASSERT_EQ(o.err, "") << "running out of memory prints nothing";
+    EXPECT_EQ(o.out, "");
+    ASSERT_TRUE(o.status == 0 || o.status == 1) << "status " << o.status;
+    succeeded = o.status == 0;
+    if (succeeded) {
+      EXPECT_EQ(o.result, kRoadResult);
+    } else {
+      ++silent_failures;
+    }
+  }
+  EXPECT_TRUE(succeeded) << "no limit up to 16 MiB above the least let the run succeed";
+  EXPECT_GT(silent_failures, 0) << "no limit let the program start and then run out of memory";
+}
+
+// The script's opening failed by the fault library: ENOMEM is running out of
+// memory (silent), any other error is the script's message.
+TEST_F(Cli, FailedScriptOpenOutOfMemoryIsSilent) {
+  SKIP_UNDER_PREFIX();
+  put("in.qst", kRoad);
+  for (const int error : {ENOMEM, EIO, EACCES}) {
+    SCOPED_TRACE(std::strerror(error));
+    env_ = {{"LD_PRELOAD", MAVO_FAULT_LIB},
+            {"MAVO_FAULT_CALL", "fopen"},
+            {"MAVO_FAULT_AT", "1"},
+            {"MAVO_FAULT_ERRNO", std::to_string(error)}};
+    const Outcome o = run({"in.qst"});
+    ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    if (error == ENOMEM) {
+      EXPECT_EQ(o.err, "") << "running out of memory prints nothing";
+    } else {
+      expect_system_message(o.err, "in.qst", error);
+    }
+    EXPECT_TRUE(result_absent());
+  }
 }
 
 // Found by fuzzing: 974 bytes whose labels, copied into "goto" lines with their

@@ -106,7 +106,10 @@ std::size_t encode_text_mode(const char* in, std::size_t n, char* out) {
 
 bool read_script(const char* path, script_text& text) {
   std::FILE* file = open_script(path);
-  if (file == nullptr) return false;
+  if (file == nullptr) {
+    if (errno == ENOMEM) out_of_memory();  // the C runtime's own allocation failed
+    return false;
+  }
   // Room for the text, the end sentinel and the banner, and for the blocks that the
   // expansion appends to it, so that the text is never moved to a larger buffer
   // (only the pages written are ever touched). The read goes on past the hint, so
@@ -129,6 +132,7 @@ bool read_script(const char* path, script_text& text) {
   }
   if (!decoder.ended && std::ferror(file)) {
     const int error = errno;
+    if (error == ENOMEM) out_of_memory();
     std::fclose(file);
     errno = error;
     return false;

@@ -31,11 +31,13 @@ void finish_text_mode(text_decoder& decoder, script_text& text);
 std::size_t encode_text_mode(const char* in, std::size_t n, char* out);
 
 // Reads the whole file at `path` into `text` in text mode. False when it cannot be
-// opened or read; errno then tells why.
+// opened or read; errno then tells why. Running out of memory, the C runtime's own
+// allocations included (ENOMEM), ends the run as out of memory.
 bool read_script(const char* path, script_text& text);
 
 // Replaces the file at `path` whole, or not at all, by `first` then `second` in
 // text mode: they go to a new temporary file beside it, which is renamed over it
-// once written and closed. False when any step fails; errno then tells why, and
-// the file at `path` is as it was.
+// once written and closed (or, in a folder that takes no new file, over the file
+// itself, its old bytes kept to be put back). False when any step fails; errno
+// then tells why, and the file at `path` is as it was.
 bool write_result(const char* path, std::string_view first, std::string_view second);

@@ -206,9 +206,16 @@ TEST_F(ScratchFolder, KeepsThePermissionsOfTheFileItReplaces) {
   struct stat info {};
   ASSERT_EQ(stat(path("out.qst").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
-  ASSERT_TRUE(write_result(path("fresh.qst").c_str(), "a", ""));
-  ASSERT_EQ(stat(path("fresh.qst").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0077, 0u) << "a new result is its owner's only";
+  // A new result has the bits of any new file: read and write for all, less the umask.
+  for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{0}}) {
+    const mode_t before = umask(mask);
+    std::remove(path("fresh.qst").c_str());
+    const bool written = write_result(path("fresh.qst").c_str(), "a", "");
+    umask(before);
+    ASSERT_TRUE(written);
+    ASSERT_EQ(stat(path("fresh.qst").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask) << "umask " << std::oct << mask;
+  }
 }
 
 TEST_F(ScratchFolder, ReplacesALinkRatherThanWritingThroughIt) {
