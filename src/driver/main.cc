@@ -1,4 +1,5 @@
 // mavo: rewrites the action buttons of a qst script into plain buttons and blocks.
+#include "driver/console.h"
 #include "driver/run.h"
 
 #ifdef _WIN32
@@ -25,12 +26,16 @@ int wmain(int argc, wchar_t** wargv) {
   }
   argv.push_back(nullptr);
   run_facts facts;
-  return run(argc, argv.data(), facts);
+  const int status = run(argc, argv.data(), facts);
+  close_mavo_console(facts);
+  return status;
 }
 #else
 int main(int argc, char** argv) {
   install_memory_rule();
   run_facts facts;
-  return run(argc, argv, facts);
+  const int status = run(argc, argv, facts);
+  close_mavo_console(facts);
+  return status;
 }
 #endif

@@ -17,13 +17,6 @@ void append_or_exit(script_text& text, std::string_view tail) {
   text += tail;
 }
 
-// The blocks the expansion made: its generated labels, one for each new block.
-std::uint64_t generated_labels(const label_table& table) {
-  std::uint64_t count = 0;
-  for (std::size_t i = 0; i < table.entry_count; ++i) count += label_entry_at(table, i).kind == LABEL_GENERATED;
-  return count;
-}
-
 }  // namespace
 
 std::uint64_t transform_script(script_text& text, std::uint64_t* blocks) {
@@ -32,8 +25,10 @@ std::uint64_t transform_script(script_text& text, std::uint64_t* blocks) {
   append_or_exit(text, BANNER);
   label_table table;
   collect_labels(text, table);
+  const std::size_t source_labels = table.entry_count;
   const std::uint64_t count = expand_action_buttons(text, table);
-  if (blocks != nullptr) *blocks = generated_labels(table);
+  // The expansion adds one entry to the table for each new block, and no other.
+  if (blocks != nullptr) *blocks = table.entry_count - source_labels;
   label_table_release(table);
   return count;
 }
