@@ -1,6 +1,7 @@
 // mavo-check: reads qst scripts as mavo does and reports where they will not play
 // as written.
 #include "check/run.h"
+#include "driver/console.h"
 #include "text/text.h"
 
 #ifdef _WIN32
@@ -26,11 +27,15 @@ int wmain(int argc, wchar_t** wargv) {
     argv.push_back(arg.data());
   }
   argv.push_back(nullptr);
-  return check_run(argc, argv.data());
+  const int status = check_run(argc, argv.data());
+  close_check_console(argc, status);
+  return status;
 }
 #else
 int main(int argc, char** argv) {
   install_memory_rule();
-  return check_run(argc, argv);
+  const int status = check_run(argc, argv);
+  close_check_console(argc, status);
+  return status;
 }
 #endif

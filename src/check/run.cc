@@ -1,10 +1,178 @@
 #include "check/run.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "check/check.h"
+#include "check/report.h"
+#include "check/terminal.h"
+#include "driver/files.h"
+
+namespace {
+
+constexpr const char* USAGE = "usage: mavo-check [--mode urqw|ripurq|dosurq|akurq] [--format gcc|json] [--] FILE...";
+
+enum output_format { FORMAT_GCC, FORMAT_JSON };
+
+struct options {
+  bool mode_given = false;
+  check_mode mode = MODE_URQW;
+  output_format format = FORMAT_GCC;
+  std::vector<const char*> files;
+};
+
+void print_help() {
+  write_output(std::string(USAGE) + "\n\n"
+               "Reads each qst script as mavo does and reports, line by line, where it will not play as\n"
+               "written: FILE:LINE:COLUMN: warning: MESSAGE [NAME], the line and a caret, and a note on\n"
+               "what to write instead. Nothing is written to any file.\n\n"
+               "  --mode MODE    the interpreter's dialect, by UrqW's names (default: the \"urq_mode\" of\n"
+               "                 a manifest.json beside the script, otherwise urqw)\n"
+               "  --format FORM  gcc (the default) or json: one array of {file, line, column, name, message}\n"
+               "  --help         this text;  --version  the version\n\n"
+               "A comment \";mavo-check: ignore NAME[,NAME...]\" on a line, or alone on the line before it,\n"
+               "silences those findings there. Exit status: 0 no finding, 1 findings, 2 trouble.\n");
+}
+
+bool parse_mode(std::string_view name, check_mode& mode) {
+  for (int i = 0; i < 4; ++i) {
+    if (name == MODE_NAMES[i]) {
+      mode = static_cast<check_mode>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A usage line on standard error for a bad command line; status 2.
+int bad_usage(const std::string& why) {
+  write_error("mavo-check: " + why + "\n" + USAGE + "\n");
+  return CHECK_TROUBLE;
+}
+
+// Reads the whole file at `path` as bytes; false (errno set) when it cannot.
+bool read_bytes(const char* path, script_text& bytes) {
+  std::FILE* file = open_script(path);
+  if (file == nullptr) return false;
+  char chunk[64 * 1024];
+  for (;;) {
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+    if (got == 0) break;
+    alloc_or_exit(bytes, size_add_or_exit(bytes.size(), got));
+    bytes.append(chunk, got);
+  }
+  const bool failed = std::ferror(file) != 0;
+  const int error = errno;
+  std::fclose(file);
+  errno = error;
+  return !failed;
+}
+
+// The dialect that a manifest.json in the script's folder names, if any.
+bool manifest_mode(const char* path, check_mode& mode) {
+  std::string folder(path);
+  const std::size_t slash = folder.find_last_of(
+#ifdef _WIN32
+      "/\\"
+#else
+      "/"
+#endif
+  );
+  folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+  script_text bytes;
+  if (!read_bytes((folder + "manifest.json").c_str(), bytes)) return false;
+  const nlohmann::json manifest = nlohmann::json::parse(bytes, nullptr, false);
+  if (!manifest.is_object()) return false;
+  const auto it = manifest.find("urq_mode");
+  if (it == manifest.end() || !it->is_string()) return false;
+  return parse_mode(it->get<std::string>(), mode);
+}
+
+// The system's error text for errno after the path, as perror has it.
+void report_trouble(const char* path) { report_error(path); }
+
+}  // namespace
 
 int check_run(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  std::fputs("mavo-check: not built yet\n", stderr);
-  return CHECK_TROUBLE;
+  options opt;
+  bool only_files = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (only_files || arg.empty() || arg[0] != '-' || arg == "-") {
+      opt.files.push_back(argv[i]);
+      continue;
+    }
+    if (arg == "--") {
+      only_files = true;
+    } else if (arg == "--help") {
+      print_help();
+      return CHECK_CLEAN;
+    } else if (arg == "--version") {
+      write_output("mavo-check " MAVO_VERSION "\n");
+      return CHECK_CLEAN;
+    } else if (arg == "--mode" || arg.substr(0, 7) == "--mode=") {
+      std::string_view value;
+      if (arg == "--mode") {
+        if (++i == argc) return bad_usage("--mode needs a value");
+        value = argv[i];
+      } else {
+        value = arg.substr(7);
+      }
+      if (!parse_mode(value, opt.mode)) return bad_usage("unknown mode '" + std::string(value) + "'");
+      opt.mode_given = true;
+    } else if (arg == "--format" || arg.substr(0, 9) == "--format=") {
+      std::string_view value;
+      if (arg == "--format") {
+        if (++i == argc) return bad_usage("--format needs a value");
+        value = argv[i];
+      } else {
+        value = arg.substr(9);
+      }
+      if (value == "gcc") {
+        opt.format = FORMAT_GCC;
+      } else if (value == "json") {
+        opt.format = FORMAT_JSON;
+      } else {
+        return bad_usage("unknown format '" + std::string(value) + "'");
+      }
+    } else {
+      return bad_usage("unknown option '" + std::string(arg) + "'");
+    }
+  }
+  if (opt.files.empty()) return bad_usage("no script named");
+
+  const message_language language = user_language();
+  bool trouble = false;
+  bool found = false;
+  std::vector<report_item> all;
+  for (const char* path : opt.files) {
+    script_text bytes;
+    if (!read_bytes(path, bytes)) {
+      report_trouble(path);
+      trouble = true;
+      continue;
+    }
+    check_mode mode = opt.mode;
+    if (!opt.mode_given) manifest_mode(path, mode);
+    script_reading reading;
+    check_script(reading, std::move(bytes), mode);
+    std::vector<report_item> items;
+    report_findings(reading, path, language, items);
+    found = found || !items.empty();
+    if (opt.format == FORMAT_GCC) {
+      std::string out;
+      for (const report_item& item : items) out += format_gcc(item);
+      if (!write_output(out)) trouble = true;
+    } else {
+      for (report_item& item : items) all.push_back(std::move(item));
+    }
+  }
+  if (opt.format == FORMAT_JSON && !write_output(format_json(all))) trouble = true;
+  if (std::fflush(stdout) != 0) trouble = true;
+  return trouble ? CHECK_TROUBLE : found ? CHECK_FINDINGS : CHECK_CLEAN;
 }

@@ -14,9 +14,9 @@
 #include <malloc.h>
 #endif
 
-void out_of_memory() { std::_Exit(1); }
-
 namespace {
+
+int memory_rule_status = 1;
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
 constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{2} << 20;
@@ -36,7 +36,10 @@ void advise_huge(void*, std::size_t) {}
 
 }  // namespace
 
-void install_memory_rule() {
+void out_of_memory() { std::_Exit(memory_rule_status); }
+
+void install_memory_rule(int status) {
+  memory_rule_status = status;
   std::set_new_handler(out_of_memory);
 #if defined(__GLIBC__) && defined(__linux__) && UINTPTR_MAX > 0xFFFFFFFFu
   // Large blocks that are freed (an index outgrown, say) stay with the process for

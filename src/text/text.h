@@ -14,12 +14,14 @@ using script_text = std::string;
 // The only character that counts as a blank once tabs are gone.
 constexpr char BLANK = ' ';
 
-// Ends the run at once with status 1 and no message: the memory rule.
+// Ends the run at once with the memory rule's status (1 unless the program set
+// another) and no message: the memory rule.
 [[noreturn]] void out_of_memory();
 
 // Makes every failed allocation of the process (operator new, container growth)
-// end the run through `out_of_memory`; with glibc, also keeps freed blocks for reuse.
-void install_memory_rule();
+// end the run through `out_of_memory` with `status`; with glibc, also keeps freed
+// blocks for reuse.
+void install_memory_rule(int status = 1);
 
 // a + b, or the end of the run when the sum does not fit in a size_t.
 inline std::size_t size_add_or_exit(std::size_t a, std::size_t b) {

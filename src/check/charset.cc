@@ -1,0 +1,140 @@
+#include "check/charset.h"
+
+#include <cstdint>
+
+namespace {
+
+// The code points of cp1251's bytes 0x80 to 0xFF (0x98 is unassigned: U+FFFD).
+const std::uint16_t CP1251_HIGH[128] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0xFFFD, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+    // 0xC0 to 0xFF: А to я
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C,
+    0x041D, 0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429,
+    0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F, 0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436,
+    0x0437, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443,
+    0x0444, 0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F};
+
+// The lower-case letter of each cp1251 byte.
+struct cp1251_folding {
+  unsigned char to[256];
+  constexpr cp1251_folding() : to() {
+    for (int c = 0; c < 256; ++c) to[c] = static_cast<unsigned char>(c);
+    for (int c = 'A'; c <= 'Z'; ++c) to[c] = static_cast<unsigned char>(c + 32);
+    for (int c = 0xC0; c <= 0xDF; ++c) to[c] = static_cast<unsigned char>(c + 32);  // А-Я
+    const int pairs[][2] = {{0xA8, 0xB8}, {0x80, 0x90}, {0x81, 0x83}, {0x8A, 0x9A}, {0x8C, 0x9C},
+                            {0x8D, 0x9D}, {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA1, 0xA2}, {0xA3, 0xBC},
+                            {0xA5, 0xB4}, {0xAA, 0xBA}, {0xAF, 0xBF}, {0xB2, 0xB3}, {0xBD, 0xBE}};
+    for (const auto& p : pairs) to[p[0]] = static_cast<unsigned char>(p[1]);
+  }
+};
+constexpr cp1251_folding CP1251_FOLD;
+
+void put_utf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// The length of the well-formed UTF-8 character at the start of `s`, or 0.
+std::size_t utf8_length(std::string_view s) {
+  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char c = b(0);
+  if (c < 0x80) return 1;
+  std::size_t n;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+  } else {
+    return 0;
+  }
+  if (s.size() < n) return 0;
+  for (std::size_t i = 1; i < n; ++i)
+    if ((b(i) & 0xC0) != 0x80) return 0;
+  if (n == 3 && ((c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) >= 0xA0))) return 0;  // overlong, surrogate
+  if (n == 4 && ((c == 0xF0 && b(1) < 0x90) || (c == 0xF4 && b(1) >= 0x90))) return 0;  // overlong, too large
+  return n;
+}
+
+}  // namespace
+
+bool is_utf8(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    // Runs of ASCII, eight bytes a step.
+    while (i + 8 <= bytes.size()) {
+      std::uint64_t word = 0;
+      for (int j = 0; j < 8; ++j) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i + j])) << (8 * j);
+      if ((word & 0x8080808080808080ull) != 0) break;
+      i += 8;
+    }
+    if (i == bytes.size()) break;
+    const std::size_t n = utf8_length(bytes.substr(i));
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string fold_case(std::string_view bytes, bool utf8) {
+  std::string out(bytes);
+  if (!utf8) {
+    for (char& c : out) c = static_cast<char>(CP1251_FOLD.to[static_cast<unsigned char>(c)]);
+    return out;
+  }
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    auto c = static_cast<unsigned char>(out[i]);
+    if (c >= 'A' && c <= 'Z') {
+      out[i] = static_cast<char>(c + 32);
+    } else if (i + 1 < out.size()) {
+      auto d = static_cast<unsigned char>(out[i + 1]);
+      if (c == 0xD0 && d >= 0x90 && d <= 0x9F) {  // А-П
+        out[i + 1] = static_cast<char>(d + 0x20);
+      } else if (c == 0xD0 && d >= 0xA0 && d <= 0xAF) {  // Р-Я
+        out[i] = static_cast<char>(0xD1);
+        out[i + 1] = static_cast<char>(d - 0x20);
+      } else if (c == 0xD0 && d >= 0x80 && d <= 0x8F) {  // Ѐ-Џ
+        out[i] = static_cast<char>(0xD1);
+        out[i + 1] = static_cast<char>(d + 0x10);
+      } else if (c == 0xC3 && d >= 0x80 && d <= 0x9E && d != 0x97) {  // Latin-1 letters
+        out[i + 1] = static_cast<char>(d + 0x20);
+      }
+    }
+  }
+  return out;
+}
+
+std::string cp1251_to_utf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (const char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else {
+      put_utf8(out, CP1251_HIGH[c - 0x80]);
+    }
+  }
+  return out;
+}
+
+std::size_t count_chars(std::string_view bytes, bool utf8) {
+  if (!utf8) return bytes.size();
+  std::size_t n = 0;
+  for (const char c : bytes)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  return n;
+}

@@ -1,0 +1,100 @@
+#include "check/check.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "check/charset.h"
+#include "driver/io.h"
+#include "driver/run.h"
+
+namespace {
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == CTRL_Z; }
+
+// What a Ctrl-Z hides: the lines and the action buttons after it.
+void check_ctrl_z(script_reading& r, std::string_view after, std::size_t at) {
+  if (std::all_of(after.begin(), after.end(), is_space)) return;  // nothing is lost
+  std::uint64_t lines = 0;
+  std::uint64_t buttons = 0;
+  bool line_has_text = false;
+  bool statement_start = true;  // only blanks since a line end or "&"
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    const char c = after[i];
+    if (c == '\n' || c == '\r') {
+      if (c == '\r' && i + 1 < after.size() && after[i + 1] == '\n') ++i;
+      lines += line_has_text;
+      line_has_text = false;
+      statement_start = true;
+      continue;
+    }
+    if (c == ' ' || c == '\t') continue;
+    line_has_text = true;
+    if (statement_start && after.compare(i, KEYWORD.size(), KEYWORD) == 0) ++buttons;
+    statement_start = c == '&';
+  }
+  lines += line_has_text;
+  finding& f = add_finding(r, CTRL_Z_CUT, at);
+  f.count[0] = lines;
+  f.count[1] = buttons;
+}
+
+bool silenced(const script_reading& r, const finding& f) {
+  for (const silence& s : r.silences)
+    if (f.at >= s.begin && f.at <= s.end && (s.checks >> f.id & 1) != 0) return true;
+  return false;
+}
+
+}  // namespace
+
+void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
+  r.mode = mode;
+  // The script as mavo reads it: CR LF as LF, nothing from a Ctrl-Z on.
+  const void* z = std::memchr(bytes.data(), CTRL_Z, bytes.size());
+  std::string after_z;
+  if (z != nullptr) {
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(z) - bytes.data());
+    after_z.assign(bytes, at + 1, std::string::npos);
+    bytes.resize(at);
+  }
+  text_decoder decoder;
+  decode_text_mode(decoder, bytes, 0);
+  finish_text_mode(decoder, bytes);
+  r.source = std::move(bytes);
+  r.utf8 = is_utf8(r.source);
+  if (z != nullptr) check_ctrl_z(r, after_z, r.source.size());
+  std::string().swap(after_z);
+
+  // The stages, as a run of mavo has them, the clean-up noting what it deletes.
+  r.text.reserve(r.source.size() + END_SENTINEL.size() + BANNER.size());
+  r.text = r.source;
+  r.text += END_SENTINEL;
+  clean_source(r.text, &r.cleanup);
+  r.script_end = r.text.size() - END_SENTINEL.size();
+  r.text += BANNER;
+  r.searched_end = r.text.size();
+  read_locations(r);
+  check_cleanup(r);
+  check_statements(r);
+
+  label_table table;
+  collect_labels(r.text, table);
+  expansion run;
+  expansion_begin(run, r.text, table);
+  button_cut cut;
+  while (expansion_step(run, cut)) check_button(r, cut);
+  expansion_end(run, r.text);
+  script_text().swap(r.text);
+  check_blocks(r, table);
+  label_table_release(table);
+
+  // The order of the script; one finding of a kind at a place.
+  finding_list& all = r.findings;
+  std::stable_sort(all.begin(), all.end(), [](const finding& a, const finding& b) {
+    return a.at != b.at ? a.at < b.at : a.id < b.id;
+  });
+  all.erase(std::unique(all.begin(), all.end(),
+                        [](const finding& a, const finding& b) { return a.at == b.at && a.id == b.id; }),
+            all.end());
+  if (!r.silences.empty())
+    all.erase(std::remove_if(all.begin(), all.end(), [&](const finding& f) { return silenced(r, f); }), all.end());
+}

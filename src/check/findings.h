@@ -1,0 +1,69 @@
+// What mavo-check reports: the checks by their stable names, and one finding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The interpreter's dialect, by UrqW's names for them.
+enum check_mode : std::uint8_t { MODE_URQW, MODE_RIPURQ, MODE_DOSURQ, MODE_AKURQ };
+
+constexpr const char* MODE_NAMES[] = {"urqw", "ripurq", "dosurq", "akurq"};
+
+enum check_id : std::uint8_t {
+  COMMENT_IN_TEXT,
+  SEPARATOR_LINE,
+  CONTINUATION_AFTER_EMPTY_LINE,
+  CONTINUATION_AFTER_COMMENT,
+  DOUBLE_UNDERSCORE,
+  CTRL_Z_CUT,
+  UNCLOSED_COMMENT,
+  LONE_CR,
+  ELSE_SWALLOWED,
+  TARGET_NOT_FOUND,
+  TARGET_IS_COMMAND,
+  LABEL_SUBSTITUTION,
+  BLOCKS_DIFFER_IN_CASE,
+  LABEL_RUNS_ON,
+  BRACE_RUNS_ON,
+  UNCLOSED_BRACE,
+  NOT_EXPANDED,
+  PREVIOUS_LOC,
+  CLS_WIPES,
+  UNKNOWN_LOCATION,
+  DUPLICATE_LOCATION,
+  MISSING_AMPERSAND,
+  CHECK_COUNT
+};
+
+// The names by which findings are reported and silenced; they never change.
+constexpr const char* CHECK_NAMES[CHECK_COUNT] = {
+    "comment-in-text",  "separator-line",     "continuation-after-empty-line",
+    "continuation-after-comment", "double-underscore", "ctrl-z",
+    "unclosed-comment", "lone-cr",            "else-swallowed",
+    "target-not-found", "target-is-command",  "label-substitution",
+    "blocks-differ-in-case", "label-runs-on", "brace-runs-on",
+    "unclosed-brace",   "not-expanded",       "previous-loc",
+    "cls-wipes",        "unknown-location",   "duplicate-location",
+    "missing-ampersand",
+};
+
+constexpr std::size_t NO_POSITION = static_cast<std::size_t>(-1);
+
+// One finding. Positions count bytes of the script as read (CR LF as one LF, up to
+// a Ctrl-Z); the texts are script bytes, shown in the terminal's encoding.
+struct finding {
+  std::size_t at;                  // where it is reported
+  check_id id;
+  std::uint8_t variant = 0;        // which of the check's messages
+  std::string text[2];             // the message's "%1" and "%2"
+  std::uint64_t count[2] = {0, 0}; // its "%3" and "%4"
+  std::size_t other = NO_POSITION; // a second place, named by its line ("%L")
+};
+
+using finding_list = std::vector<finding>;
+
+// The check whose name this is, or CHECK_COUNT.
+check_id check_by_name(std::string_view name);

@@ -1,0 +1,106 @@
+// The checks of plain statements, with or without action buttons: where "goto",
+// "proc" and "btn" lead, locations defined twice, and a jump written inside
+// another statement.
+#include <string>
+
+#include "check/charset.h"
+#include "check/script.h"
+
+namespace {
+
+// One word that can only be a location's name: no blank, no "#...$", no operator.
+bool is_plain_name(std::string_view name) {
+  if (name.empty()) return false;
+  return name.find_first_of(" #$+-*/<>=()&,\"'![]{}%") == std::string_view::npos;
+}
+
+// A target that names no location.
+void check_target_name(script_reading& r, std::string_view target, std::size_t clean, std::uint8_t variant) {
+  if (!is_plain_name(target) || find_location(r, fold_case(target, r.utf8)) >= 0) return;
+  finding& f = add_finding(r, UNKNOWN_LOCATION, script_position(r, clean), variant);
+  f.text[0] = shorten(target, r.utf8);
+}
+
+// The ASCII letters of `s` in lower case.
+std::string lower_ascii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return out;
+}
+
+// "goto", "proc" or "btn" and a location's name inside the text of another statement.
+void check_missing_ampersand(script_reading& r, std::string_view text, std::size_t clean, std::uint8_t variant) {
+  const std::string lower = lower_ascii(text);
+  for (const std::string_view word : {std::string_view(" goto "), std::string_view(" proc "), std::string_view(" btn ")}) {
+    for (std::size_t at = lower.find(word); at != std::string::npos; at = lower.find(word, at + 1)) {
+      const std::size_t name_at = at + word.size();
+      std::size_t end = name_at;
+      while (end < text.size() && text[end] != ' ' && text[end] != ',') ++end;
+      const std::string_view name = text.substr(name_at, end - name_at);
+      if (!is_plain_name(name) || find_location(r, fold_case(name, r.utf8)) < 0) continue;
+      finding& f = add_finding(r, MISSING_AMPERSAND, script_position(r, clean + at + 1), variant);
+      f.text[0] = std::string(text.substr(at + 1, end - at - 1));
+      return;
+    }
+  }
+}
+
+// One statement of the script, at cleaned-text position `clean`.
+void check_statement(script_reading& r, std::string_view s, std::size_t clean) {
+  const std::string word = first_word(s);
+  if (word == "goto" || word == "proc") {
+    std::string_view target = s.substr(word.size());
+    std::size_t skip = 0;
+    while (skip < target.size() && target[skip] == ' ') ++skip;
+    check_target_name(r, target.substr(skip), clean + word.size() + skip, word == "goto" ? 0 : 1);
+    return;
+  }
+  if (word == "btn") {
+    const std::size_t comma = s.find(',');
+    if (comma == std::string_view::npos) return;
+    std::string_view target = s.substr(word.size(), comma - word.size());
+    std::size_t skip = 0;
+    while (skip < target.size() && target[skip] == ' ') ++skip;
+    target.remove_prefix(skip);
+    while (!target.empty() && target.back() == ' ') target.remove_suffix(1);
+    check_target_name(r, target, clean + word.size() + skip, 2);
+    return;
+  }
+  if (is_print(word)) {
+    check_missing_ampersand(r, s, clean, 1);
+    return;
+  }
+  std::string_view name;
+  if (word != "if" && word != "instr" && word != "mavo" && is_assignment(s, name)) {
+    const std::size_t eq = s.find('=');
+    check_missing_ampersand(r, s.substr(eq), clean + eq, 0);
+  }
+}
+
+}  // namespace
+
+void check_statements(script_reading& r) {
+  const std::string_view text = std::string_view(r.text).substr(0, r.script_end);
+  piece_reader reader{text};
+  std::string_view piece;
+  std::size_t at = 0;
+  while (next_piece(reader, piece, at)) {
+    std::size_t offset = 0;
+    const std::string_view s = trim_piece(piece, offset);
+    if (s.empty() || s.front() == ':') continue;
+    check_statement(r, s, at + offset);
+  }
+  for (std::size_t i = 0; i < r.locations.size(); ++i) {
+    const location& loc = r.locations[i];
+    if (loc.name.empty()) continue;
+    const std::uint32_t first = r.location_by_name.at(loc.name);
+    if (first == i) continue;
+    finding& f = add_finding(r, DUPLICATE_LOCATION, script_position(r, loc.at));
+    std::string_view name = line_around(text, loc.at);
+    while (!name.empty() && (name.front() == ' ' || name.front() == ':')) name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    f.text[0] = shorten(name, r.utf8);
+    f.other = script_position(r, r.locations[first].at);
+  }
+}

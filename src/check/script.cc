@@ -1,0 +1,197 @@
+#include "check/script.h"
+
+#include <algorithm>
+
+#include "check/charset.h"
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+std::string_view trim_blanks(std::string_view s) {
+  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// The statements of a location's lines, in order, up to the first that prints,
+// offers or waits: whether that one is a "cls".
+bool clears_before_anything(std::string_view body) {
+  piece_reader reader{body};
+  std::string_view piece;
+  std::size_t at = 0;
+  while (next_piece(reader, piece, at)) {
+    std::size_t offset = 0;
+    const std::string_view s = trim_piece(piece, offset);
+    if (s.empty()) continue;
+    const std::string word = first_word(s);
+    if (word == "cls") return true;
+    std::string_view name;
+    if (word != "if" && is_assignment(s, name)) continue;
+    if (word == "inv+" || word == "inv-" || word == "invkill" || word == "perkill" || word == "varkill" ||
+        word == "music" || word == "play")
+      continue;
+    return false;  // anything else may print, offer, wait or go elsewhere
+  }
+  return false;
+}
+
+}  // namespace
+
+bool next_piece(piece_reader& reader, std::string_view& piece, std::size_t& piece_at) {
+  const std::string_view text = reader.text;
+  std::size_t start = reader.pos;
+  if (start > text.size()) return false;
+  if (!reader.in_if) {
+    std::size_t first = start;
+    while (first < text.size() && text[first] == ' ') ++first;
+    reader.in_if = text.size() - first > 3 && (text[first] | 0x20) == 'i' && (text[first + 1] | 0x20) == 'f' &&
+                   text[first + 2] == ' ';
+  }
+  for (std::size_t i = start; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '&' || c == '\n') {
+      piece = text.substr(start, i - start);
+      piece_at = start;
+      reader.pos = i + 1;
+      reader.in_if = false;
+      return true;
+    }
+    if (reader.in_if && c == ' ' && i + 6 <= text.size() &&
+        (text.compare(i, 6, " then ") == 0 || text.compare(i, 6, " else ") == 0)) {
+      piece = text.substr(start, i - start);
+      piece_at = start;
+      reader.pos = i + 6;
+      return true;
+    }
+  }
+  piece = text.substr(start);
+  piece_at = start;
+  reader.pos = text.size() + 1;
+  return true;
+}
+
+std::string_view trim_piece(std::string_view piece, std::size_t& offset) {
+  offset = 0;
+  while (!piece.empty() && (is_blank(piece.front()) || piece.front() == '{')) {
+    piece.remove_prefix(1);
+    ++offset;
+  }
+  while (!piece.empty() && (is_blank(piece.back()) || piece.back() == '}')) piece.remove_suffix(1);
+  return piece;
+}
+
+std::string first_word(std::string_view statement) {
+  std::size_t i = 0;
+  while (i < statement.size() && statement[i] == ' ') ++i;
+  std::string word;
+  for (; i < statement.size() && statement[i] != ' '; ++i) {
+    const char c = statement[i];
+    word += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  }
+  return word;
+}
+
+bool is_assignment(std::string_view statement, std::string_view& name) {
+  const std::size_t eq = statement.find('=');
+  if (eq == std::string_view::npos || eq == 0) return false;
+  const std::string_view left = trim_blanks(statement.substr(0, eq));
+  if (left.empty()) return false;
+  for (const char c : left) {
+    // A variable's name: letters (any, cp1251 or UTF-8 too), digits and "_".
+    const auto u = static_cast<unsigned char>(c);
+    if (!(u >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+      return false;
+  }
+  if (eq + 1 < statement.size() && statement[eq + 1] == '=') return false;  // a comparison
+  name = left;
+  return true;
+}
+
+bool is_print(std::string_view word) { return word == "p" || word == "pln" || word == "print" || word == "println"; }
+
+bool is_command_word(std::string_view word) {
+  static constexpr std::string_view WORDS[] = {
+      "goto", "proc", "btn", "p", "pln", "print", "println", "inv+", "inv-", "invkill", "perkill", "varkill",
+      "cls", "clsb", "clsl", "clst", "end", "if", "input", "instr", "pause", "anykey", "music", "play", "image",
+      "quit", "save", "tokens", "forget_procs", "mavo"};
+  return std::find(std::begin(WORDS), std::end(WORDS), word) != std::end(WORDS);
+}
+
+std::int64_t find_location(const script_reading& r, std::string_view folded_name) {
+  const auto it = r.location_by_name.find(std::string(folded_name));
+  return it == r.location_by_name.end() ? -1 : static_cast<std::int64_t>(it->second);
+}
+
+std::size_t clean_position(const script_reading& r, std::size_t searched) {
+  while (searched >= r.searched_end) {
+    // The last block that starts at or before it.
+    const auto it = std::upper_bound(r.blocks.begin(), r.blocks.end(), searched,
+                                     [](std::size_t p, const traced_block& b) { return p < b.body; });
+    if (it == r.blocks.begin()) return NO_POSITION;
+    const traced_block& b = *(it - 1);
+    if (searched >= b.body + b.size || b.clean == NO_POSITION) return NO_POSITION;
+    searched = b.clean + (searched - b.body);
+  }
+  return searched < r.script_end ? searched : NO_POSITION;
+}
+
+std::string_view line_around(std::string_view text, std::size_t pos) {
+  if (pos > text.size()) pos = text.size();
+  std::size_t begin = pos;
+  while (begin > 0 && text[begin - 1] != '\n' && text[begin - 1] != '\r') --begin;
+  std::size_t end = pos;
+  while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+  return text.substr(begin, end - begin);
+}
+
+std::string shorten(std::string_view text, bool utf8, std::size_t limit) {
+  if (count_chars(text, utf8) <= limit) return std::string(text);
+  std::size_t cut = 0;
+  for (std::size_t chars = 0; cut < text.size() && chars < limit; ++cut) {
+    if (!utf8 || (static_cast<unsigned char>(text[cut]) & 0xC0) != 0x80) ++chars;
+  }
+  while (utf8 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) ++cut;
+  return std::string(text.substr(0, cut)) + "...";
+}
+
+finding& add_finding(script_reading& r, check_id id, std::size_t at, std::uint8_t variant) {
+  r.findings.emplace_back();
+  finding& f = r.findings.back();
+  f.at = at;
+  f.id = id;
+  f.variant = variant;
+  return f;
+}
+
+void read_locations(script_reading& r) {
+  const std::string_view text = std::string_view(r.text).substr(0, r.script_end);
+  std::size_t line = 0;
+  while (line < text.size()) {
+    std::size_t end = text.find('\n', line);
+    if (end == std::string_view::npos) end = text.size();
+    std::size_t first = line;
+    while (first < end && text[first] == ' ') ++first;
+    if (first < end && text[first] == ':') {
+      if (!r.locations.empty()) r.locations.back().body_end = line;
+      location loc{fold_case(trim_blanks(text.substr(first + 1, end - first - 1)), r.utf8), first, text.size(),
+                   false, false, false};
+      r.locations.push_back(std::move(loc));
+    } else {
+      // The "then" of an "if" on this line, for the buttons in its branch.
+      const std::size_t then = text.substr(line, end - line).find(" then ");
+      if (then != std::string_view::npos) r.thens.push_back({line + then, end});
+    }
+    line = end + 1;
+  }
+  for (std::size_t i = 0; i < r.locations.size(); ++i) {
+    location& loc = r.locations[i];
+    r.location_by_name.emplace(loc.name, static_cast<std::uint32_t>(i));
+    const std::size_t body_begin = std::min(text.find('\n', loc.at), loc.body_end);
+    const std::string_view body = text.substr(body_begin, loc.body_end - body_begin);
+    const std::string folded = fold_case(body, r.utf8);
+    loc.reads_previous_loc = folded.find("previous_loc") != std::string::npos;
+    loc.reads_current_loc = folded.find("current_loc") != std::string::npos;
+    loc.clears_first = clears_before_anything(body);
+  }
+}

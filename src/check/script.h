@@ -1,0 +1,135 @@
+// mavo-check's reading of one script: the script as read, the text as the stages
+// made it, and what the checks look up in it (the locations, where each place of
+// the stages' text came from).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "check/findings.h"
+#include "cleanup/cleanup.h"
+#include "expand/expand.h"
+#include "labels/labels.h"
+#include "text/text.h"
+
+// A location: a line whose first non-blank byte is ":", as interpreters read them.
+struct location {
+  std::string name;            // what follows the ":", letter case folded, blanks at the ends dropped
+  std::size_t at;              // where its ":" stands in the cleaned text
+  std::size_t body_end;        // where the next location's line starts (or the script ends)
+  bool reads_previous_loc;     // its lines read previous_loc...
+  bool reads_current_loc;      // ...or current_loc
+  bool clears_first;           // a "cls" comes before it prints, offers or waits for anything
+};
+
+// An appended block whose actions may hold keywords, so that a keyword found in
+// it can be traced back to where its actions stood.
+struct traced_block {
+  std::size_t body;   // where its actions start in the searched text
+  std::size_t size;   // their length
+  std::size_t clean;  // where they were copied from, in the cleaned text
+};
+
+// The span of an "if ... then" on a line of the cleaned text: from its " then " to
+// the end of the line.
+struct then_span {
+  std::size_t then;
+  std::size_t line_end;
+};
+
+// A silencing comment's reach: findings of the named checks between the two
+// script positions are not reported.
+struct silence {
+  std::size_t begin, end;
+  std::uint32_t checks;  // a bit for each check_id
+};
+
+struct script_reading {
+  check_mode mode = MODE_URQW;
+  bool utf8 = false;                    // the whole script is UTF-8 (else cp1251)
+  script_text source;                   // the script as read: CR LF as LF, up to a Ctrl-Z
+  script_text text;                     // cleaned, with the banner; the expansion's afterwards
+  cleanup_record cleanup;               // what the clean-up deleted
+  std::size_t script_end = 0;           // where the cleaned script ends (its end sentinel starts)
+  std::size_t searched_end = 0;         // where the expansion's searched text first ended
+  std::vector<location> locations;      // every location line, in order
+  std::unordered_map<std::string, std::uint32_t> location_by_name;  // folded name: its first definition
+  std::vector<then_span> thens;         // in order
+  std::vector<traced_block> blocks;     // in order
+  std::vector<std::size_t> new_blocks;  // where the button of each new block stands in the script
+  std::vector<silence> silences;
+  finding_list findings;
+};
+
+// ---- the statements of a line ----
+
+// Cuts a text into statements: at "&" and at newlines, and, in a statement that
+// starts with "if", at its " then " and " else " too (the condition is a piece of
+// its own). Each call yields the next piece and where it starts; false at the end.
+struct piece_reader {
+  std::string_view text;
+  std::size_t pos = 0;
+  bool in_if = false;  // the current statement is an "if": " then " and " else " cut it
+};
+bool next_piece(piece_reader& reader, std::string_view& piece, std::size_t& piece_at);
+
+// The piece without blanks (and a "{" or "}" of a brace form) at its ends.
+std::string_view trim_piece(std::string_view piece, std::size_t& offset);
+
+// The first word of a statement, up to a blank, letter case folded (ASCII).
+std::string first_word(std::string_view statement);
+
+// Whether the statement assigns a value ("name = ..."), and to what name.
+bool is_assignment(std::string_view statement, std::string_view& name);
+
+// Whether the statement prints text ("p", "pln", "print", "println").
+bool is_print(std::string_view word);
+
+// Whether the word is one of the interpreter's commands.
+bool is_command_word(std::string_view word);
+
+// ---- places ----
+
+// The index of the first location named `name` (as folded), or -1.
+std::int64_t find_location(const script_reading& r, std::string_view folded_name);
+
+// The cleaned-text position that a position of the searched text came from, or
+// NO_POSITION when it lies in a part the script did not write.
+std::size_t clean_position(const script_reading& r, std::size_t searched);
+
+// The script position of a cleaned-text position.
+inline std::size_t script_position(const script_reading& r, std::size_t clean) {
+  return source_position(r.cleanup, clean);
+}
+
+// The line of `text` around `pos`: from after the line end before it to the next
+// line end (LF or CR).
+std::string_view line_around(std::string_view text, std::size_t pos);
+
+// At most `limit` characters of `text`, with "..." where it was cut.
+std::string shorten(std::string_view text, bool utf8, std::size_t limit = 60);
+
+// Adds a finding.
+finding& add_finding(script_reading& r, check_id id, std::size_t at, std::uint8_t variant = 0);
+
+// ---- the phases ----
+
+// Reads what the script's lines hold: its locations and the "then" of each line.
+void read_locations(script_reading& r);
+
+// The checks on what the clean-up did, and the silencing comments it removed.
+void check_cleanup(script_reading& r);
+
+// The checks of one keyword as the expansion read it.
+void check_button(script_reading& r, const button_cut& cut);
+
+// The checks on the blocks made, once the expansion is over.
+void check_blocks(script_reading& r, const label_table& table);
+
+// The checks of the plain statements: "goto", "proc" and "btn" targets, locations
+// defined twice, a missing "&".
+void check_statements(script_reading& r);
