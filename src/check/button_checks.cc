@@ -83,11 +83,11 @@ void check_brace(script_reading& r, const button_cut& cut, std::size_t at, std::
                                      [](std::size_t p, const location& l) { return p < l.at; });
   if (next != r.locations.end() && next->at < brace) {
     finding& f = add_finding(r, BRACE_RUNS_ON, at);
-    const std::string_view clean(r.text);
-    std::string_view name = line_around(clean, next->at).substr(0);
+    // The name as the author wrote it: the cleaned text is the expansion's by now.
+    f.other = script_position(r, next->at);
+    std::string_view name = line_around(r.source, f.other);
     while (!name.empty() && (name.front() == ' ' || name.front() == ':')) name.remove_prefix(1);
     f.text[0] = shorten(name, r.utf8);
-    f.other = script_position(r, next->at);
   }
 }
 
@@ -165,6 +165,10 @@ void check_not_expanded(script_reading& r, const button_cut& cut, std::size_t at
 void check_button(script_reading& r, const button_cut& cut) {
   const std::size_t keyword_clean = clean_position(r, cut.keyword);
   const bool expanded = cut.kind == CUT_LINE || cut.kind == CUT_BRACE;
+  if (r.views != nullptr) {
+    r.views->push_back({cut.kind, std::string(cut.label), std::string(cut.caption),
+                        expanded ? std::string(cut.block->bytes, cut.block->name_len) : std::string()});
+  }
   // A new block whose actions hold a keyword is searched in its turn: its place is kept.
   if (expanded && cut.is_new) {
     const std::string_view actions = label_body(*cut.block);

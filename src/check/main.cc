@@ -13,7 +13,7 @@
 // Windows gives the arguments as UTF-16, whatever the code page: they are taken
 // as such and passed on in UTF-8, which the file layer turns back for each call.
 int wmain(int argc, wchar_t** wargv) {
-  install_memory_rule();
+  install_memory_rule(2);  // out of memory: trouble, status 2
   std::vector<std::string> args(static_cast<std::size_t>(argc));
   std::vector<char*> argv;
   for (int i = 0; i < argc; ++i) {
@@ -33,7 +33,7 @@ int wmain(int argc, wchar_t** wargv) {
 }
 #else
 int main(int argc, char** argv) {
-  install_memory_rule();
+  install_memory_rule(2);  // out of memory: trouble, status 2
   const int status = check_run(argc, argv);
   close_check_console(argc, status);
   return status;

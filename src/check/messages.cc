@@ -46,11 +46,11 @@ const check_texts TEXTS[] = {
       "UrqW оставляет её отдельной строкой",
       "начните её с одного \"_\", чтобы склеить, или с другого знака, чтобы оставить отдельной"}},
     {CTRL_Z_CUT, 0,
-     {"a byte 26 (Ctrl-Z) ends the script here for mavo: nothing after it is read, %3 more lines and "
-      "%4 action buttons are lost",
+     {"a byte 26 (Ctrl-Z) ends the script here for mavo: nothing after it is read (lines lost: "
+      "%3, action buttons among them: %4)",
       "remove the byte 26"},
-     {"байт 26 (Ctrl-Z) здесь обрывает сценарий для mavo: всё после него не читается, теряются ещё "
-      "строк: %3, кнопок действия: %4",
+     {"байт 26 (Ctrl-Z) здесь обрывает сценарий для mavo: всё после него не читается, потеряно "
+      "строк: %3, кнопок с действиями в них: %4",
       "удалите байт 26"}},
     {UNCLOSED_COMMENT, 0,
      {"this \"/*\" is never closed: it stays in the text with everything after it, and the interpreter "

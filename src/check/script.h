@@ -48,6 +48,14 @@ struct silence {
   std::uint32_t checks;  // a bit for each check_id
 };
 
+// What the checker read of one keyword, kept only when a caller asks for it (the
+// tests compare it with what the expansion wrote).
+struct button_view {
+  cut_kind kind;
+  std::string label, caption;
+  std::string block;  // the block led to, for an expanded statement
+};
+
 struct script_reading {
   check_mode mode = MODE_URQW;
   bool utf8 = false;                    // the whole script is UTF-8 (else cp1251)
@@ -63,6 +71,7 @@ struct script_reading {
   std::vector<std::size_t> new_blocks;  // where the button of each new block stands in the script
   std::vector<silence> silences;
   finding_list findings;
+  std::vector<button_view>* views = nullptr;  // when given: every keyword as read, in order
 };
 
 // ---- the statements of a line ----

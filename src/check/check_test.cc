@@ -1,0 +1,595 @@
+// mavo-check's findings: a script in, the exact report out, one positive case and
+// one near miss for each check; the bundled examples are clean; and on generated
+// scripts, what the checker read of each action button is what mavo wrote of it.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bench/script_gen.h"
+#include "check/check.h"
+#include "check/report.h"
+#include "check/run.h"
+#include "driver/io.h"
+#include "driver/run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<report_item> items_of(std::string_view script, check_mode mode, message_language language) {
+  script_reading r;
+  check_script(r, script_text(script), mode);
+  std::vector<report_item> items;
+  report_findings(r, "t.qst", language, items);
+  return items;
+}
+
+// The report as mavo-check prints it for a file "t.qst".
+std::string gcc_report(std::string_view script, check_mode mode = MODE_URQW,
+                       message_language language = LANGUAGE_EN) {
+  std::string out;
+  for (const report_item& item : items_of(script, mode, language)) out += format_gcc(item);
+  return out;
+}
+
+std::string file_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct check_case {
+  const char* name;
+  check_mode mode;
+  const char* script;
+  const char* report;
+};
+
+const check_case CASES[] = {
+    {"comment_in_text_after_a_word", MODE_URQW,
+     ":start\npln Hello; world\nend\n",
+     R"x(t.qst:2:10: warning: ";" starts a comment for mavo, also inside text: the player sees "Hello" without the rest of the line, where UrqW prints it whole [comment-in-text]
+pln Hello; world
+         ^
+t.qst:2:10: note: write "##59$" for a ";" that is text: "pln Hello##59$ world"
+)x"},
+    {"comment_in_text_in_an_attribute", MODE_URQW,
+     ":start\npln <span style=\"color: red; font-weight: bold\">x</span>\nend\n",
+     R"x(t.qst:2:28: warning: ";" starts a comment for mavo, also inside text: the player sees "<span style="color: red" without the rest of the line, where UrqW prints it whole [comment-in-text]
+pln <span style="color: red; font-weight: bold">x</span>
+                           ^
+t.qst:2:28: note: write "##59$" for a ";" that is text: "pln <span style="color: red##59$ font-weight: bold">x</span>"
+)x"},
+    {"comment_in_text_set_off_by_blanks", MODE_URQW,
+     ":start\npln Hi.  ; a note\nend\n",
+     ""},
+    {"comment_in_text_only_in_urqw", MODE_RIPURQ,
+     ":start\npln Hello; world\nend\n",
+     ""},
+    {"comment_in_text_utf8_columns", MODE_URQW,
+     ":start\npln \xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82; \xd0\xbc\xd0\xb8\xd1\x80\nend\n",
+     R"x(t.qst:2:11: warning: ";" starts a comment for mavo, also inside text: the player sees "Привет" without the rest of the line, where UrqW prints it whole [comment-in-text]
+pln Привет; мир
+          ^
+t.qst:2:11: note: write "##59$" for a ";" that is text: "pln Привет##59$ мир"
+)x"},
+    {"comment_in_text_cp1251_columns", MODE_URQW,
+     ":start\npln \xcf\xf0\xe8\xe2\xe5\xf2; \xec\xe8\xf0\nend\n",
+     R"x(t.qst:2:11: warning: ";" starts a comment for mavo, also inside text: the player sees "Привет" without the rest of the line, where UrqW prints it whole [comment-in-text]
+pln Привет; мир
+          ^
+t.qst:2:11: note: write "##59$" for a ";" that is text: "pln Привет##59$ мир"
+)x"},
+    {"separator_line", MODE_URQW,
+     ":start\npln a\n____\npln b\nend\n",
+     R"x(t.qst:3:1: warning: this line of "_" is a continuation line: mavo joins it to the line before, less its first "_", and that line becomes "pln a___" [separator-line]
+____
+^
+t.qst:3:1: note: to draw a line, print it: "pln ____"
+)x"},
+    {"separator_printed", MODE_URQW,
+     ":start\npln ____\nend\n",
+     ""},
+    {"continuation_after_empty_line", MODE_URQW,
+     ":start\npln a\n\n_b\nend\n",
+     R"x(t.qst:4:1: warning: an empty line stands before this "_" line: mavo leaves "b" on a line of its own, which the interpreter cannot run; UrqW alone joins it to the last non-empty line [continuation-after-empty-line]
+_b
+^
+t.qst:4:1: note: remove the empty line before it
+)x"},
+    {"continuation_plain", MODE_URQW,
+     ":start\npln a\n_b\nend\n",
+     ""},
+    {"continuation_after_comment", MODE_URQW,
+     ":start\npln a ;c\n_b\nend\n",
+     R"x(t.qst:3:1: warning: this "_" line continues a line that ends in a ";" comment: mavo removes the comment first and writes "pln a b", while an interpreter that removes comments after joining loses this line with it [continuation-after-comment]
+_b
+^
+t.qst:3:1: note: put the comment after the last continuation line, or on a line of its own
+)x"},
+    {"double_underscore", MODE_URQW,
+     ":start\npln a\n__b\nend\n",
+     R"x(t.qst:3:1: warning: this line starts with "__": mavo joins it to the line before, keeping one "_" ("pln a_b"), while UrqW leaves it on a line of its own [double-underscore]
+__b
+^
+t.qst:3:1: note: start it with one "_" to join it, or with something else to keep it apart
+)x"},
+    {"ctrl_z_before_the_end", MODE_URQW,
+     ":start\npln a\n\x1apln b\nmavo x,y & z\nend\n",
+     R"x(t.qst:3:1: warning: a byte 26 (Ctrl-Z) ends the script here for mavo: nothing after it is read (lines lost: 3, action buttons among them: 1) [ctrl-z]
+
+^
+t.qst:3:1: note: remove the byte 26
+)x"},
+    {"ctrl_z_at_the_end", MODE_URQW,
+     ":start\npln a\nend\n\x1a",
+     ""},
+    {"unclosed_comment", MODE_URQW,
+     ":start\npln a /* b\npln c\nend\n",
+     R"x(t.qst:2:7: warning: this "/*" is never closed: it stays in the text with everything after it, and the interpreter cannot run that line [unclosed-comment]
+pln a /* b
+      ^
+t.qst:2:7: note: close the comment with "*/"
+)x"},
+    {"closed_comment", MODE_URQW,
+     ":start\npln a /* b */ c\nend\n",
+     ""},
+    {"lone_cr_in_a_comment", MODE_URQW,
+     ":start\npln a ;c\rpln b\nend\n",
+     R"x(t.qst:3:1: warning: this ";" comment runs over a lone CR, which the editor shows as a line end: mavo also removes "pln b" after it [lone-cr]
+pln b
+^
+t.qst:3:1: note: end the line with CR LF or LF
+)x"},
+    {"cr_lf_after_a_comment", MODE_URQW,
+     ":start\npln a ;c\r\npln b\nend\n",
+     ""},
+    {"else_swallowed", MODE_URQW,
+     ":start\nif x=1 then mavo start,Go & y=1 else y=2\nend\n",
+     R"x(t.qst:2:13: warning: this action button in a "then" branch takes the rest of the line as its actions, " else y=2" included: when the condition fails nothing runs, and after the click "else y=2" is part of the last action (a "pln" prints it) [else-swallowed]
+if x=1 then mavo start,Go & y=1 else y=2
+            ^
+t.qst:2:13: note: put the actions in braces before "else": "& {...} else y=2"
+)x"},
+    {"else_inside_braces", MODE_URQW,
+     ":start\nif x=1 then mavo start,Go & {y=1 else y=2}\nend\n",
+     ""},
+    {"target_not_found", MODE_URQW,
+     ":start\nmavo nowhere,Go & x=1\nend\n",
+     R"x(t.qst:2:1: warning: there is no location ":nowhere" in the script: after the actions the block's "goto nowhere" leads nowhere, and the player is left without buttons [target-not-found]
+mavo nowhere,Go & x=1
+^
+t.qst:2:1: note: add the location ":nowhere", or correct the label
+)x"},
+    {"target_found_ignoring_case_and_blanks", MODE_URQW,
+     ":Start\nmavo  start ,Go & x=1\nend\n",
+     ""},
+    {"target_found_cyrillic_cp1251", MODE_URQW,
+     ":\xcd\xe0\xf7\xe0\xeb\xee\nmavo \xcd\xc0\xd7\xc0\xcb\xce,\xd1\xed\xee\xe2\xe0 & x=1\nend\n",
+     ""},
+    {"target_found_cyrillic_utf8", MODE_URQW,
+     ":\xd0\x9d\xd0\xb0\xd1\x87\xd0\xb0\xd0\xbb\xd0\xbe\nmavo \xd0\x9d\xd0\x90\xd0\xa7\xd0\x90\xd0\x9b\xd0\x9e,\xd0\xa1\xd0\xbd\xd0\xbe\xd0\xb2\xd0\xb0 & x=1\nend\n",
+     ""},
+    {"target_is_command", MODE_URQW,
+     ":start\nmavo inv+ Key,Take & x=1\nend\n",
+     R"x(t.qst:2:1: warning: the label "inv+ Key" is a command, not a location: the block ends with "goto inv+ Key", which cannot run it, and the player is left without buttons [target-is-command]
+mavo inv+ Key,Take & x=1
+^
+t.qst:2:1: note: put the command in the actions and give a location as the label: "mavo <location>,... & inv+ Key & ..."
+)x"},
+    {"label_substitution", MODE_URQW,
+     ":room1\nmavo room#n$,Go & n=2\nend\n",
+     R"x(t.qst:2:1: warning: the label reads "#n$", which the actions change: the block's "goto" runs after them and goes where the changed value says, not where the button pointed when it was shown [label-substitution]
+mavo room#n$,Go & n=2
+^
+t.qst:2:1: note: keep the destination in a variable that the actions do not change
+)x"},
+    {"label_variable_not_changed", MODE_URQW,
+     ":room1\nmavo room#n$,Go & m=2\nend\n",
+     ""},
+    {"blocks_differ_in_case", MODE_URQW,
+     ":start\nmavo A,Go & x=1\nmavo a,Go & x=2\nend\n:a\nend\n",
+     R"x(t.qst:3:1: warning: this button's block "mavo_a_Go_" differs only in letter case from the block "mavo_A_Go_" of the button on line 2, and interpreters ignore case: this button runs that button's actions [blocks-differ-in-case]
+mavo a,Go & x=2
+^
+t.qst:3:1: note: make the two captions differ in more than letter case
+)x"},
+    {"blocks_equal_in_all_but_case", MODE_URQW,
+     ":start\nmavo A,Go & x=1\nmavo a,Go & x=1\nend\n:a\nend\n",
+     ""},
+    {"label_runs_on", MODE_URQW,
+     ":start\nmavo start\npln x, y & z=1\nend\n",
+     R"x(t.qst:2:1: warning: there is no "," on this line: the label runs on to the "," on line 3, and the statement becomes something else [label-runs-on]
+mavo start
+^
+t.qst:2:1: note: write "mavo <label>,<caption> & <actions>" with the "," on this line
+)x"},
+    {"brace_runs_on", MODE_URQW,
+     ":start\nmavo start,Go & {x=1\n:other\n}\nend\n",
+     R"x(t.qst:2:1: warning: the "}" that closes these actions stands past the location ":other" (line 3): everything in between, that location's lines included, becomes the button's actions [brace-runs-on]
+mavo start,Go & {x=1
+^
+t.qst:2:1: note: close the actions with "}" before the next location
+)x"},
+    {"brace_closed_before_the_location", MODE_URQW,
+     ":start\nmavo start,Go & {x=1\n}\n:other\nend\n",
+     ""},
+    {"unclosed_brace", MODE_URQW,
+     ":start\nmavo start,Go & {x=1\nend\n",
+     R"x(t.qst:2:17: warning: this "{" is never closed: mavo leaves the action button as it is, and the interpreter cannot run it [unclosed-brace]
+mavo start,Go & {x=1
+                ^
+t.qst:2:17: note: close the actions with "}"
+)x"},
+    {"not_expanded_at_the_start", MODE_URQW,
+     "mavo start,Go & x=1\n:start\nend\n",
+     R"x(t.qst:1:1: warning: an action button at the very start of the script is not expanded: mavo leaves it as it is, and the interpreter cannot run it [not-expanded]
+mavo start,Go & x=1
+^
+t.qst:1:1: note: start the script with its first location's label line (":start")
+)x"},
+    {"expanded_after_an_empty_first_line", MODE_URQW,
+     "\nmavo start,Go & x=1\n:start\nend\n",
+     ""},
+    {"not_expanded_after_upper_case_then", MODE_URQW,
+     ":start\nif a=1 THEN mavo start,Go & x=1\nend\n",
+     R"x(t.qst:2:13: warning: an action button after "THEN" is not expanded: mavo knows " then" and " else" in lower case only, and leaves it as it is [not-expanded]
+if a=1 THEN mavo start,Go & x=1
+            ^
+t.qst:2:13: note: write "then" in lower case
+)x"},
+    {"not_expanded_without_a_label", MODE_URQW,
+     ":start\nmavo ,x & y=1\nend\n",
+     R"x(t.qst:2:1: warning: this action button has no label before its ",": mavo leaves it as it is, and the interpreter cannot run it [not-expanded]
+mavo ,x & y=1
+^
+t.qst:2:1: note: name the location to go to: "mavo <label>,<caption> & <actions>"
+)x"},
+    {"not_expanded_without_a_comma", MODE_URQW,
+     ":start\nmavo start & y=1\nend\n",
+     R"x(t.qst:2:1: warning: no "," follows this action button anywhere in the script: mavo leaves it as it is, and the interpreter cannot run it [not-expanded]
+mavo start & y=1
+^
+t.qst:2:1: note: write "mavo <label>,<caption> & <actions>"
+)x"},
+    {"previous_loc", MODE_URQW,
+     ":start\nmavo room,Go & x=1\nend\n:room\npln You came from #%previous_loc$\nend\n",
+     R"x(t.qst:2:1: warning: the location ":room" reads previous_loc, which after this action button names the button's block, not the room the player came from: a button back to it runs the actions again [previous-loc]
+mavo room,Go & x=1
+^
+t.qst:2:1: note: keep the room to go back to in a variable of your own
+)x"},
+    {"target_reads_no_previous_loc", MODE_URQW,
+     ":start\nmavo room,Go & x=1\nend\n:room\npln Room\nend\n",
+     ""},
+    {"current_loc_in_dosurq", MODE_DOSURQ,
+     ":start\nmavo room,Go & x=1\nend\n:room\nif current_loc=\"room\" then pln Back\nend\n",
+     R"x(t.qst:2:1: warning: the location ":room" reads current_loc, which in mode dosurq names this action button's block after the click, not the location: a button to it runs the actions again [previous-loc]
+mavo room,Go & x=1
+^
+t.qst:2:1: note: keep the room's name in a variable of your own
+)x"},
+    {"cls_wipes", MODE_URQW,
+     ":start\nmavo room,Go & pln You take it.\nend\n:room\ncls\npln Room\nend\n",
+     R"x(t.qst:2:1: warning: the location ":room" clears the screen ("cls") before it prints anything: the player never sees what this button's actions print [cls-wipes]
+mavo room,Go & pln You take it.
+^
+t.qst:2:1: note: remove the "cls" there, or print the text at the location instead
+)x"},
+    {"cls_after_silent_actions", MODE_URQW,
+     ":start\nmavo room,Go & x=1\nend\n:room\ncls\npln Room\nend\n",
+     ""},
+    {"unknown_location_goto", MODE_URQW,
+     ":start\ngoto nowhere\nend\n",
+     R"x(t.qst:2:6: warning: there is no location ":nowhere" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto nowhere
+     ^
+t.qst:2:6: note: add the location ":nowhere", or correct the name
+)x"},
+    {"unknown_location_btn_not_a_command", MODE_URQW,
+     ":start\nbtn nowhere,Go\nbtn inv+ Key,Take\nend\n",
+     R"x(t.qst:2:5: warning: there is no location ":nowhere" in the script: this button leads nowhere [unknown-location]
+btn nowhere,Go
+    ^
+t.qst:2:5: note: add the location ":nowhere", or correct the name
+)x"},
+    {"known_location_and_variable_target", MODE_URQW,
+     ":Start\ngoto  start \nproc #x$\nend\n",
+     ""},
+    {"unknown_location_cr_lf_lines", MODE_URQW,
+     ":start\r\npln a\r\n\r\ngoto nowhere\r\nend\r\n",
+     R"x(t.qst:4:6: warning: there is no location ":nowhere" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto nowhere
+     ^
+t.qst:4:6: note: add the location ":nowhere", or correct the name
+)x"},
+    {"unknown_location_tab_before", MODE_URQW,
+     ":start\n\tgoto nowhere\nend\n",
+     R"x(t.qst:2:7: warning: there is no location ":nowhere" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+	goto nowhere
+	     ^
+t.qst:2:7: note: add the location ":nowhere", or correct the name
+)x"},
+    {"duplicate_location", MODE_URQW,
+     ":start\nend\n:Start\nend\n",
+     R"x(t.qst:3:1: warning: the location ":Start" is defined again here (first on line 1): interpreters ignore letter case and go to the first, so this one is never reached [duplicate-location]
+:Start
+^
+t.qst:3:1: note: give this location a name of its own
+)x"},
+    {"distinct_locations", MODE_URQW,
+     ":start\nend\n:start2\nend\n",
+     ""},
+    {"missing_ampersand_after_assignment", MODE_URQW,
+     ":start\nf1=f1-11 goto check\nend\n:check\nend\n",
+     R"x(t.qst:2:10: warning: "goto check" stands inside an assignment, with no "&" before it: it becomes part of the expression, so nothing is assigned and the jump never happens [missing-ampersand]
+f1=f1-11 goto check
+         ^
+t.qst:2:10: note: write "& goto check"
+)x"},
+    {"missing_ampersand_in_printed_text", MODE_URQW,
+     ":start\npln Done. goto end_loc\nend\n:end_loc\nend\n",
+     R"x(t.qst:2:11: warning: "goto end_loc" stands inside printed text, with no "&" before it: the player sees it printed, and the jump never happens [missing-ampersand]
+pln Done. goto end_loc
+          ^
+t.qst:2:11: note: write "& goto end_loc"
+)x"},
+    {"goto_word_in_text_not_a_location", MODE_URQW,
+     ":start\npln Let us goto it\nend\n:check\nend\n",
+     ""},
+    {"silenced_on_the_same_line", MODE_URQW,
+     ":start\ngoto nowhere ;mavo-check: ignore unknown-location\ngoto nowhere2\nend\n",
+     R"x(t.qst:3:6: warning: there is no location ":nowhere2" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto nowhere2
+     ^
+t.qst:3:6: note: add the location ":nowhere2", or correct the name
+)x"},
+    {"silenced_on_the_line_before", MODE_URQW,
+     ":start\n;mavo-check: ignore unknown-location,missing-ampersand\ngoto nowhere\ngoto nowhere2\nend\n",
+     R"x(t.qst:4:6: warning: there is no location ":nowhere2" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto nowhere2
+     ^
+t.qst:4:6: note: add the location ":nowhere2", or correct the name
+)x"},
+    {"silencing_another_check", MODE_URQW,
+     ":start\ngoto nowhere ;mavo-check: ignore duplicate-location\nend\n",
+     R"x(t.qst:2:6: warning: there is no location ":nowhere" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto nowhere ;mavo-check: ignore duplicate-location
+     ^
+t.qst:2:6: note: add the location ":nowhere", or correct the name
+)x"},
+};
+
+class Checks : public ::testing::TestWithParam<check_case> {};
+
+TEST_P(Checks, ReportIsExact) {
+  const check_case& c = GetParam();
+  EXPECT_EQ(gcc_report(c.script, c.mode), c.report);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Checks, ::testing::ValuesIn(CASES),
+                         [](const ::testing::TestParamInfo<check_case>& info) { return std::string(info.param.name); });
+
+// Each check named in the table fires in one case at least, so that none goes untested.
+TEST(Checks, EveryCheckHasAPositiveCase) {
+  for (int id = 0; id < CHECK_COUNT; ++id) {
+    const std::string tag = std::string("[") + CHECK_NAMES[id] + "]";
+    bool fired = false;
+    for (const check_case& c : CASES) fired = fired || std::string_view(c.report).find(tag) != std::string_view::npos;
+    EXPECT_TRUE(fired) << CHECK_NAMES[id];
+  }
+}
+
+// The Russian texts: the same place and name, the message and note in Russian.
+TEST(Checks, RussianMessages) {
+  EXPECT_EQ(gcc_report(":start\ngoto nowhere\nend\n", MODE_URQW, LANGUAGE_RU),
+            R"x(t.qst:2:6: warning: в сценарии нет локации ":nowhere": этот "goto" никуда не ведёт, и игра здесь остановится [unknown-location]
+goto nowhere
+     ^
+t.qst:2:6: note: добавьте локацию ":nowhere" или исправьте имя
+)x");
+  // Every check and variant has both texts.
+  for (const check_case& c : CASES) {
+    for (const report_item& item : items_of(c.script, c.mode, LANGUAGE_RU)) {
+      EXPECT_FALSE(item.message.empty()) << c.name;
+      EXPECT_FALSE(item.note.empty()) << c.name;
+      EXPECT_EQ(item.message.find('%'), std::string::npos) << c.name << ": " << item.message;
+    }
+  }
+}
+
+// The json form: one array of {file, line, column, name, message}, valid JSON
+// even where the script's bytes are not UTF-8.
+TEST(Checks, JsonForm) {
+  std::vector<report_item> items = items_of(":start\ngoto nowhere\nend\n", MODE_URQW, LANGUAGE_EN);
+  for (report_item& item : items_of(":start\npln \xcf\xf0\xe8; \xff\nend\n", MODE_URQW, LANGUAGE_EN))
+    items.push_back(item);
+  const nlohmann::json all = nlohmann::json::parse(format_json(items));
+  ASSERT_TRUE(all.is_array());
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0]["file"], "t.qst");
+  EXPECT_EQ(all[0]["line"], 2);
+  EXPECT_EQ(all[0]["column"], 6);
+  EXPECT_EQ(all[0]["name"], "unknown-location");
+  EXPECT_EQ(all[0]["message"], items[0].message);
+  EXPECT_EQ(all[1]["name"], "comment-in-text");
+  EXPECT_EQ(all[1]["column"], 8);
+  EXPECT_EQ(format_json({}), "[]\n");
+}
+
+// The bundled examples play as written, in every dialect.
+TEST(Checks, ExamplesAreClean) {
+  for (const char* name : {"castle.qst", "zamok.qst"}) {
+    const std::string bytes = file_bytes(fs::path(MAVO_SOURCE_DIR) / "examples" / name);
+    ASSERT_FALSE(bytes.empty()) << name;
+    for (const check_mode mode : {MODE_URQW, MODE_RIPURQ, MODE_DOSURQ, MODE_AKURQ})
+      EXPECT_EQ(gcc_report(bytes, mode), "") << name << " in " << MODE_NAMES[mode];
+  }
+}
+
+// ---- the checker's reading is the expansion's ----
+
+// What mavo wrote for the script: the result before its end sentinel, the number
+// of statements expanded and of blocks made.
+struct mavo_result {
+  script_text text;
+  std::uint64_t expanded = 0, blocks = 0;
+};
+
+mavo_result run_mavo(std::string_view script) {
+  mavo_result out;
+  out.text = script_text(script);
+  text_decoder decoder;
+  decode_text_mode(decoder, out.text, 0);
+  finish_text_mode(decoder, out.text);
+  out.expanded = transform_script(out.text, &out.blocks);
+  return out;
+}
+
+// For each keyword the checker read, the statement the expansion must have written
+// in its place, in the order of the result: "btn <block>,<caption>" for an action
+// button, "btn <label>,<caption>" for one without actions; the counts must agree.
+// Yields the number of action buttons compared.
+std::uint64_t expect_same_reading(std::string_view script, const std::string& what) {
+  std::vector<button_view> views;
+  script_reading r;
+  r.views = &views;
+  check_script(r, script_text(script), MODE_URQW);
+  const mavo_result mavo = run_mavo(script);
+  std::uint64_t expanded = 0, blocks = 0;
+  std::size_t at = 0;
+  for (const button_view& v : views) {
+    const bool actions = v.kind == CUT_LINE || v.kind == CUT_BRACE;
+    if (!actions && v.kind != CUT_PLAIN) continue;
+    expanded += actions;
+    const std::string statement = "btn " + (actions ? v.block : v.label) + "," + v.caption;
+    const std::size_t found = mavo.text.find(statement, at);
+    if (found == std::string::npos) {
+      ADD_FAILURE() << what << ": \"" << statement << "\" is not in mavo's result after byte " << at;
+      return expanded;
+    }
+    at = found + statement.size();
+  }
+  for (std::size_t i = 0; i < r.new_blocks.size(); ++i) ++blocks;
+  EXPECT_EQ(expanded, mavo.expanded) << what;
+  EXPECT_EQ(blocks, mavo.blocks) << what;
+  return expanded;
+}
+
+TEST(SameReading, GeneratedRooms) {
+  for (std::uint64_t seed = 1; seed <= 5; ++seed)
+    EXPECT_GT(expect_same_reading(generate_rooms(60, seed), "rooms, seed " + std::to_string(seed)), 300u);
+}
+
+TEST(SameReading, AdversarialPatterns) {
+  for (const char* const* name = PATTERN_NAMES; *name != nullptr; ++name) {
+    std::string script;
+    ASSERT_TRUE(generate_pattern(*name, 300, script));
+    expect_same_reading(script, *name);
+  }
+}
+
+TEST(SameReading, FuzzCorpus) {
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(MAVO_SOURCE_DIR) / "fuzz" / "corpus")) {
+    expect_same_reading(file_bytes(entry.path()), entry.path().filename().string());
+    ++files;
+  }
+  EXPECT_GT(files, 10u);
+}
+
+// ---- the program: options, statuses, files ----
+
+class CheckProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("mavo-check-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    before_ = fs::current_path();
+    fs::current_path(folder_);
+  }
+  void TearDown() override {
+    fs::current_path(before_);
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  static void put(const std::string& name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary) << bytes;
+  }
+  // Runs mavo-check with `args`; its status, standard output and error.
+  int run(std::vector<std::string> args, std::string& out, std::string& err) {
+    args.insert(args.begin(), "mavo-check");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const int status = check_run(static_cast<int>(args.size()), argv.data());
+    std::fflush(stdout);
+    out = ::testing::internal::GetCapturedStdout();
+    err = ::testing::internal::GetCapturedStderr();
+    return status;
+  }
+  fs::path folder_, before_;
+};
+
+TEST_F(CheckProgram, StatusesAndOptions) {
+  put("clean.qst", ":start\npln Hi\nend\n");
+  put("bad.qst", ":start\ngoto nowhere\nend\n");
+  std::string out, err;
+  struct {
+    std::vector<std::string> args;
+    int status;
+    const char* out_starts;
+    const char* err_starts;
+  } const rows[] = {
+      {{"clean.qst"}, 0, "", ""},
+      {{"bad.qst"}, 1, "bad.qst:2:6: warning: ", ""},
+      {{"clean.qst", "bad.qst"}, 1, "bad.qst:2:6: ", ""},
+      {{"--format=json", "clean.qst"}, 0, "[]", ""},
+      {{"--format", "json", "bad.qst"}, 1, "[", ""},
+      {{"--mode", "dosurq", "--", "bad.qst"}, 1, "bad.qst:2:6: ", ""},
+      {{"gone.qst"}, 2, "", "gone.qst: "},
+      {{"gone.qst", "bad.qst"}, 2, "bad.qst:2:6: ", "gone.qst: "},
+      {{"--mode", "qsp", "bad.qst"}, 2, "", "mavo-check: unknown mode 'qsp'\nusage: mavo-check "},
+      {{"--format", "xml", "bad.qst"}, 2, "", "mavo-check: unknown format 'xml'\nusage: "},
+      {{"--color", "bad.qst"}, 2, "", "mavo-check: unknown option '--color'\nusage: "},
+      {{"--mode"}, 2, "", "mavo-check: --mode needs a value\n"},
+      {{}, 2, "", "mavo-check: no script named\nusage: "},
+      {{"--version"}, 0, "mavo-check " MAVO_VERSION "\n", ""},
+      {{"--help"}, 0, "usage: mavo-check [--mode urqw|ripurq|dosurq|akurq] [--format gcc|json] [--] FILE...\n", ""},
+  };
+  for (const auto& row : rows) {
+    std::string words;
+    for (const std::string& a : row.args) words += a + " ";
+    EXPECT_EQ(run(row.args, out, err), row.status) << words;
+    EXPECT_EQ(out.substr(0, std::string_view(row.out_starts).size()), row.out_starts) << words;
+    EXPECT_EQ(err.substr(0, std::string_view(row.err_starts).size()), row.err_starts) << words;
+    if (row.out_starts[0] == '\0') EXPECT_EQ(out, "") << words;
+    if (row.err_starts[0] == '\0') EXPECT_EQ(err, "") << words;
+  }
+}
+
+// The dialect: UrqW's manifest.json beside the script names it, an option overrides it.
+TEST_F(CheckProgram, ManifestNamesTheMode) {
+  fs::create_directories("game");
+  put("game/script.qst", ":start\npln Hello; world\nend\n");
+  std::string out, err;
+  EXPECT_EQ(run({"game/script.qst"}, out, err), 1) << "urqw when there is no manifest";
+  put("game/manifest.json", R"({"title": "x", "urq_mode": "ripurq"})");
+  EXPECT_EQ(run({"game/script.qst"}, out, err), 0) << out;
+  EXPECT_EQ(run({"--mode", "urqw", "game/script.qst"}, out, err), 1);
+  put("game/manifest.json", "{not json");
+  EXPECT_EQ(run({"game/script.qst"}, out, err), 1) << "a broken manifest leaves the default";
+  EXPECT_EQ(err, "");
+}
+
+}  // namespace
