@@ -26,5 +26,9 @@ function(mavo_find_json out)
   if(NOT MAVO_NLOHMANN_JSON_INCLUDE)
     message(FATAL_ERROR "mavo-check needs the JSON library's headers: apt-get install nlohmann-json3-dev")
   endif()
-  set(${out} ${MAVO_NLOHMANN_JSON_INCLUDE} PARENT_SCOPE)
+  # The library's folder alone, copied into the build folder: its include path must
+  # not be the host's /usr/include, whose C headers would shadow the cross
+  # compiler's own in the Windows build.
+  file(COPY ${MAVO_NLOHMANN_JSON_INCLUDE}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/json-include)
+  set(${out} ${CMAKE_BINARY_DIR}/json-include PARENT_SCOPE)
 endfunction()
