@@ -10,6 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
+#include "check/check.h"
+#include "check/report.h"
 #include "cleanup/cleanup.h"
 #include "driver/io.h"
 #include "driver/run.h"
@@ -100,6 +104,54 @@ std::string with_crlf(std::string_view in) {
   return out;
 }
 
+// mavo-check on the same bytes, in the dialect the input picks: its reading of every
+// keyword is the expansion's (the statements written in the result, in order, and
+// the counts), each finding has a place inside the script, and both output forms
+// hold together (the json form always parses, one object a finding).
+void check_checker(std::string_view in, const pipeline_run& run, std::uint8_t pick) {
+  std::vector<button_view> views;
+  script_reading r;
+  r.views = &views;
+  check_script(r, script_text(in), static_cast<check_mode>(pick % 4));
+  std::uint64_t expanded = 0;
+  std::size_t at = 0;
+  for (const button_view& v : views) {
+    const bool actions = v.kind == CUT_LINE || v.kind == CUT_BRACE;
+    if (!actions && v.kind != CUT_PLAIN) continue;
+    expanded += actions;
+    // A statement without actions keeps its text after the keyword, blanks before the
+    // label included: its label, then its "," and caption.
+    if (actions) {
+      const std::string statement = "btn " + v.block + "," + v.caption;
+      at = run.text.find(statement, at);
+      MAVO_CHECK(at != script_text::npos);
+      at += statement.size();
+    } else {
+      // Only its keyword is rewritten, so a keyword inside its label or caption (a
+      // label that runs over lines) is read next: the search goes on from the label.
+      // A keyword within it is rewritten in turn: the label is compared up to one.
+      const std::size_t inner = v.label.find("mavo ");
+      const std::string head = v.label.substr(0, inner);
+      at = run.text.find(head, at);
+      MAVO_CHECK(at != script_text::npos);
+      if (inner == std::string::npos)
+        MAVO_CHECK(run.text.find("," + v.caption, at + head.size()) != script_text::npos);
+      at += 1;
+    }
+  }
+  MAVO_CHECK(expanded == run.count);
+  std::vector<report_item> items;
+  report_findings(r, "t.qst", pick & 4 ? LANGUAGE_RU : LANGUAGE_EN, items);
+  MAVO_CHECK(items.size() == r.findings.size());
+  for (const report_item& item : items) {
+    MAVO_CHECK(item.line >= 1 && item.column >= 1);
+    const std::string gcc = format_gcc(item);
+    MAVO_CHECK(gcc.compare(0, 6, "t.qst:") == 0 && gcc.back() == '\n');
+  }
+  const nlohmann::json all = nlohmann::json::parse(format_json(items), nullptr, false);
+  MAVO_CHECK(all.is_array() && all.size() == items.size());
+}
+
 }  // namespace
 
 // The rules let a few dozen keywords multiply the output: every block copies its
@@ -154,6 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // the pipeline), so such inputs would take most of the fuzzing time: they stop here.
   MAVO_CHECK(ends_with(first.bytes, "\r\nend\r\n"));
   if (first.text.size() > MAX_COMPARED_RESULT) return 0;
+  check_checker(in, first, size == 0 ? 0 : data[0]);
 
   // The encoded output: every LF comes with its CR, and reading it back in text mode
   // gives the text and the sentinel again.

@@ -19,6 +19,8 @@ constexpr const char* USAGE = "usage: mavo-check [--mode urqw|ripurq|dosurq|akur
 
 enum output_format { FORMAT_GCC, FORMAT_JSON };
 
+constexpr std::size_t OUTPUT_PIECE = 64 * 1024;
+
 struct options {
   bool mode_given = false;
   check_mode mode = MODE_URQW;
@@ -165,9 +167,17 @@ int check_run(int argc, char** argv) {
     report_findings(reading, path, language, items);
     found = found || !items.empty();
     if (opt.format == FORMAT_GCC) {
+      // Written in pieces, so that a script with many findings never holds its whole
+      // report in memory at once.
       std::string out;
-      for (const report_item& item : items) out += format_gcc(item);
-      if (!write_output(out)) trouble = true;
+      for (const report_item& item : items) {
+        out += format_gcc(item);
+        if (out.size() >= OUTPUT_PIECE) {
+          if (!write_output(out)) trouble = true;
+          out.clear();
+        }
+      }
+      if (!out.empty() && !write_output(out)) trouble = true;
     } else {
       for (report_item& item : items) all.push_back(std::move(item));
     }

@@ -164,6 +164,29 @@ finding& add_finding(script_reading& r, check_id id, std::size_t at, std::uint8_
   return f;
 }
 
+namespace {
+
+// Whether `text` holds `word` (lower-case ASCII) in any letter case. The words looked
+// for are ASCII, so the script's other letters need no folding; "_" anchors the
+// search, since every such word holds one.
+bool contains_ascii_word(std::string_view text, std::string_view word) {
+  const std::size_t anchor = word.find('_');
+  for (std::size_t at = text.find('_', anchor); at != std::string_view::npos; at = text.find('_', at + 1)) {
+    const std::size_t begin = at - anchor;
+    if (begin + word.size() > text.size()) return false;
+    bool same = true;
+    for (std::size_t i = 0; i < word.size() && same; ++i) {
+      char c = text[begin + i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      same = c == word[i];
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void read_locations(script_reading& r) {
   const std::string_view text = std::string_view(r.text).substr(0, r.script_end);
   std::size_t line = 0;
@@ -189,9 +212,8 @@ void read_locations(script_reading& r) {
     r.location_by_name.emplace(loc.name, static_cast<std::uint32_t>(i));
     const std::size_t body_begin = std::min(text.find('\n', loc.at), loc.body_end);
     const std::string_view body = text.substr(body_begin, loc.body_end - body_begin);
-    const std::string folded = fold_case(body, r.utf8);
-    loc.reads_previous_loc = folded.find("previous_loc") != std::string::npos;
-    loc.reads_current_loc = folded.find("current_loc") != std::string::npos;
+    loc.reads_previous_loc = contains_ascii_word(body, "previous_loc");
+    loc.reads_current_loc = contains_ascii_word(body, "current_loc");
     loc.clears_first = clears_before_anything(body);
   }
 }
