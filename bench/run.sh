@@ -168,6 +168,34 @@ for rooms in $SIZES; do
   rm -f "$RUN_DIR/mavo.qst" "$RUN_DIR/floor.out"
 done
 
+# mavo-check on the same scripts: its report goes to a file; status 1 (findings) is
+# a success here. Targets: at most twice mavo's wall time, peak at most 4x the script.
+CHECK="$(dirname "$MAVO")/mavo-check"
+if [ -x "$CHECK" ]; then
+  echo
+  echo "mavo-check on the same rooms (median of $RUNS runs$warm; xmavo = wall / mavo's wall; peak/in = max RSS / script bytes)"
+  printf '%7s %10s %9s %8s %8s %6s %9s %7s\n' rooms "in bytes" findings "wall s" "cpu s" xmavo "peak MiB" peak/in
+  for rooms in $SIZES; do
+    input="$WORK/rooms_$rooms.qst"
+    [ -n "${T_MAVO[$rooms]:-}" ] || continue
+    measure "$WORK/check_$rooms" check.out /bin/sh -c '"$0" "$1" >check.out; [ $? -le 1 ]' "$CHECK" "$input"
+    if [ "$MEASURED_OK" != 1 ]; then
+      FAILED=1
+      printf '%7s %10s  FAILED (%s)\n' "$rooms" "${IN_BYTES[$rooms]}" "$MEASURED_STATUS"
+      continue
+    fi
+    t=$(median "$WORK/check_$rooms")
+    kib=$(peak "$WORK/check_$rooms")
+    findings=$( { grep -c ': warning: ' "$RUN_DIR/check.out" || true; } )
+    printf '%7s %10s %9s %8s %8s %6s %9s %7s\n' "$rooms" "${IN_BYTES[$rooms]}" "$findings" "$(fmt_s "$t")" \
+      "$(fmt_s "$(median "$WORK/check_$rooms" 2)")" "$(div "$t" "${T_MAVO[$rooms]}")" "$(mib "$kib")" \
+      "$(div "$((kib * 1024))" "${IN_BYTES[$rooms]}")"
+    rm -f "$RUN_DIR/check.out"
+  done
+else
+  echo "mavo-check not built beside $MAVO: not measured"
+fi
+
 declare -A T_PATTERN
 echo
 echo "adversarial patterns at $PATTERN_COUNT statements (median of $RUNS runs$warm)"
