@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds every package of mavo, the build date fixed by SOURCE_DATE_EPOCH:
+# Builds every package of mavo (mavo and mavo-check, their manual pages, the READMEs
+# and the two examples), the build date fixed by SOURCE_DATE_EPOCH:
 #   build/package/mavo-<version>-Linux.tar.gz and build/package/mavo_<version>_amd64.deb
 #     (workflow preset "package": Debian's hardening build flags, no tests);
 #   build/package-mingw32/mavo-<version>-win32.zip (workflow preset "package-mingw32").
@@ -84,7 +85,7 @@ echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH ($(date -u -d "@$SOURCE_DATE_EPOCH" '
   cmake --workflow --preset package --fresh
 )
 packages=(build/package/mavo-*-Linux.tar.gz build/package/mavo_*_amd64.deb)
-programs=(build/package/mavo)
+programs=(build/package/mavo build/package/mavo-check)
 
 # ---- the Windows package ----------------------------------------------------------
 if [[ "$windows" == true ]]; then
@@ -93,7 +94,7 @@ if [[ "$windows" == true ]]; then
     cmake --workflow --preset package-mingw32 --fresh
   )
   packages+=(build/package-mingw32/mavo-*-win32.zip)
-  programs+=(build/package-mingw32/mavo.exe)
+  programs+=(build/package-mingw32/mavo.exe build/package-mingw32/mavo-check.exe)
 fi
 
 for file in "${programs[@]}" "${packages[@]}"; do
