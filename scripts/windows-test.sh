@@ -16,9 +16,14 @@
 #      Linux program's bytes; a cp1251 script passes through byte for byte; a
 #      missing script's name reads back in UTF-8 when redirected and as typed on a
 #      console;
-#   7. reads back mavo.exe's version resource and manifest through Windows's own
+#   7. runs mavo-check.exe and the Linux mavo-check (and both programs' --help and
+#      --version) on the same cases, Cyrillic names under 1252 and 1251 among them,
+#      and compares statuses and output byte for byte (CR LF read as LF);
+#   8. a console of the program's own (a terminal's, and a window's on Xvfb): the
+#      report shows and the run waits for a key;
+#   9. reads back mavo.exe's version resource and manifest through Windows's own
 #      interfaces;
-#   8. packs the Windows .zip and checks what it holds.
+#  10. packs the Windows .zip and checks what it holds (its texts in CR LF).
 # Reads no input and asks nothing. A failed install or build stops it at once; the
 # test steps all run, and it exits non-zero at the end when any of them failed.
 set -euo pipefail
@@ -66,6 +71,8 @@ command -v wine >/dev/null || missing+=(wine)
 [[ -x /usr/lib/wine/wine ]] || missing+=(wine32)  # the loader of 32-bit programs
 [[ -f /usr/share/i18n/locales/ru_RU ]] || missing+=(locales)  # for the code pages
 command -v xmllint >/dev/null || missing+=(libxml2-utils)     # checks the manifest
+command -v script >/dev/null || missing+=(bsdutils)            # a terminal for the console cases
+command -v Xvfb >/dev/null || missing+=(xvfb)                  # a display for the console window
 if ((${#missing[@]} > 0)); then
   echo "installing: ${missing[*]}"
   install_start=$SECONDS
@@ -156,7 +163,7 @@ phase "native build"
 # The release preset's settings in a folder of this script's own.
 native_dir=build/windows-native
 cmake --preset release -B "$native_dir"
-native_targets=(mavo)
+native_targets=(mavo mavo-check)
 if [[ -f tests/cli_test.cc ]]; then native_targets+=(mavo_cli_tests); fi
 cmake --build "$native_dir" -j 2 --target "${native_targets[@]}"
 native="$root/$native_dir/mavo"
@@ -276,13 +283,18 @@ grep -lx mavo.qst "$scratch"/*.linux.files >/dev/null || failed_step "byte ident
 # ---- 6. file names, code pages and messages ---------------------------------------
 phase "file names and code pages"
 # A small Windows program that says what Windows reports: the code pages in force,
-# a program's version resource as its Properties show it, its manifest's bytes.
+# a program's version resource as its Properties show it, its manifest's bytes; and,
+# for the own-console cases, what a running program's console shows, and a key
+# pressed in it.
 cat >"$scratch/probe.c" <<'EOF'
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <tlhelp32.h>
+#include <wchar.h>
 
 /* Prints a UTF-16 text in UTF-8. */
 static void put_utf8(const wchar_t *text) {
@@ -344,11 +356,73 @@ static int print_manifest(const wchar_t *exe) {
   return 0;
 }
 
+/* Attaches to the console of the running process whose program is named `name` (the
+   last one started); 0 when there is none, or no console to attach to. */
+static DWORD attach_to(const wchar_t *name) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry;
+  DWORD found = 0;
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, name) == 0) found = entry.th32ProcessID;
+  }
+  CloseHandle(snapshot);
+  FreeConsole();
+  return found && AttachConsole(found) ? found : 0;
+}
+
+/* Writes, in UTF-8, the lines of that process's console screen up to its cursor,
+   without the blanks that fill each row, to the file `into`; a row filled to the
+   last column goes on in the next one, as the console wrapped a longer line. */
+static int print_screen(const wchar_t *name, const wchar_t *into) {
+  if (!attach_to(name)) return 1;
+  HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(out, &info)) return 1;
+  FILE *file = _wfopen(into, L"wb");
+  if (!file) return 1;
+  for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+    wchar_t row[512];
+    char utf8[2048];
+    DWORD got = 0;
+    COORD at = {0, y};
+    ReadConsoleOutputCharacterW(out, row, info.dwSize.X < 512 ? (DWORD)info.dwSize.X : 512, at, &got);
+    const int wrapped = got == (DWORD)info.dwSize.X && got > 0 && row[got - 1] != L' ';
+    while (got > 0 && row[got - 1] == L' ') --got;
+    int n = WideCharToMultiByte(CP_UTF8, 0, row, (int)got, utf8, sizeof utf8, NULL, NULL);
+    fwrite(utf8, 1, n > 0 ? (size_t)n : 0, file);
+    if (!wrapped) fputc('\n', file);
+  }
+  return fclose(file) == 0 ? 0 : 1;
+}
+
+/* Presses and lets go of the key "x" in that process's console, as a user would. */
+static int press_key(const wchar_t *name) {
+  if (!attach_to(name)) return 1;
+  HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                          OPEN_EXISTING, 0, NULL);
+  INPUT_RECORD keys[2];
+  memset(keys, 0, sizeof keys);
+  for (int i = 0; i < 2; ++i) {
+    keys[i].EventType = KEY_EVENT;
+    keys[i].Event.KeyEvent.bKeyDown = i == 0;
+    keys[i].Event.KeyEvent.wRepeatCount = 1;
+    keys[i].Event.KeyEvent.wVirtualKeyCode = 'X';
+    keys[i].Event.KeyEvent.uChar.UnicodeChar = L'x';
+  }
+  DWORD written = 0;
+  return WriteConsoleInputW(in, keys, 2, &written) && written == 2 ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t **argv) {
   if (argc == 2 && wcscmp(argv[1], L"code-pages") == 0) { printf("%u %u\n", GetACP(), GetOEMCP()); return 0; }
   if (argc == 3 && wcscmp(argv[1], L"version") == 0) return print_version(argv[2]);
   if (argc == 3 && wcscmp(argv[1], L"manifest") == 0) return print_manifest(argv[2]);
-  fputs("probe code-pages | version EXE | manifest EXE\n", stderr);
+  if (argc == 4 && wcscmp(argv[1], L"screen") == 0) return print_screen(argv[2], argv[3]);
+  if (argc == 3 && wcscmp(argv[1], L"key") == 0) return press_key(argv[2]);
+  fputs("probe code-pages | version EXE | manifest EXE | screen PROGRAM FILE | key PROGRAM\n", stderr);
   return 2;
 }
 EOF
@@ -473,7 +547,10 @@ for name_locale in "${NAME_LOCALES[@]}"; do
   done
 
   # The same on a console (a terminal made by script(1); wine's console writes to it
-  # in UTF-8): the name appears as typed.
+  # in UTF-8): the name appears as typed, on the first line. The program is the one
+  # process on that console, as after a drop in Explorer, so the closing report
+  # follows; script(1) answers its wait with the end of its empty input (step 8
+  # checks the report and the wait).
   for name in "Пропал.qst" "Жоқ файл.qst"; do
     dir="$(mktemp -d "$scratch/console.XXXXXX")"
     status=0
@@ -483,8 +560,8 @@ for name_locale in "${NAME_LOCALES[@]}"; do
     # cursor and erase sequences and the line ends are not text.
     seen="$(perl -pe 's/\e\[(\d*)C/" " x ($1 || 1)/ge; s/\e\[[0-9;?]*[A-Za-z]//g; tr/\r//d' "$dir/screen")"
     label="missing '$name' under code page ${code_pages%% *}, on a console"
-    if [[ "$status" == 1 && "$seen" == "$name: No such file or directory" ]]; then
-      name_ok "$label: $seen"
+    if [[ "$status" == 1 && "${seen%%$'\n'*}" == "$name: No such file or directory" ]]; then
+      name_ok "$label: ${seen//$'\n'/\\n}"
     else
       name_bad "$label" "exit $status, shown: $seen"
     fi
@@ -493,10 +570,264 @@ done
 echo "names: $name_passed passed, $name_failed failed"
 ((name_failed == 0)) || failed_step "file names and code pages: $name_failed case(s) failed"
 
-# ---- 7. version resource and manifest ---------------------------------------------
-phase "version resource and manifest"
+# ---- 7. mavo-check.exe, and both programs' --help and --version -------------------
+phase "mavo-check.exe and the options, Linux and Windows"
+check_exe="$root/build/mingw32/mavo-check.exe"
+native_check="$root/$native_dir/mavo-check"
+[[ -f "$check_exe" ]] || fail "no $check_exe"
+check_dlls="$(dlls_not_of_windows "$check_exe")"
+[[ -z "$check_dlls" ]] || failed_step "mavo-check.exe needs DLLs a bare Windows does not have: $check_dlls"
 project_version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw32/CMakeCache.txt)"
 [[ -n "$project_version" ]] || fail "no project version in build/mingw32/CMakeCache.txt"
+
+# The cases' scripts: a "goto" to no location (one finding, line 2), a script with no
+# action button, and a cp1251 one whose finding shows a line of Russian text
+# ("pln Привет; мир": the ";" cuts printed text).
+printf ':start\ngoto nowhere\n' >"$scratch/nowhere.qst"
+printf ':start\r\npln Nothing to expand here.\r\nend\r\n' >"$scratch/plain.qst"
+printf ':start\r\npln \317\360\350\342\345\362; \354\350\360\r\nend\r\n' >"$scratch/cp1251-finding.qst"
+
+# Runs a program in a fresh folder, the script (unless "-") copied in under its name,
+# with the arguments given as words where FILE stands for that name; leaves the exit
+# status, both streams, the folder's listing and any mavo.qst beside $1.
+run_case() {
+  local out="$1" locale="$2" input="$3" name="$4" args="$5"
+  shift 5
+  local dir status=0 word words=()
+  dir="$(mktemp -d "$scratch/case.XXXXXX")"
+  if [[ "$input" != - ]]; then
+    mkdir -p "$dir/$(dirname "$name")"
+    cp "$input" "$dir/$name"
+  fi
+  read -ra word <<<"$args"
+  for w in "${word[@]}"; do [[ "$w" == FILE ]] && words+=("$name") || words+=("$w"); done
+  (cd "$dir" && LC_ALL="$locale" "$@" "${words[@]}" >"$out.stdout" 2>"$out.stderr") || status=$?
+  echo "$status" >"$out.status"
+  (cd "$dir" && find . -mindepth 1 | LC_ALL=C sort) >"$out.files"
+  if [[ -f "$dir/mavo.qst" ]]; then cp "$dir/mavo.qst" "$out.qst"; else : >"$out.qst"; fi
+}
+# A stream as the comparison takes it: CR LF read as LF (Windows text mode), and
+# mavo's build stamp, which differs between the two builds, as one word.
+compared() { sed 's/\r$//; s/^Qor  .*/Qor  <build stamp>/' "$1"; }
+
+# Each case: what it shows | locale | program | script | its name | arguments |
+# exit status | what must be seen, besides Linux and Windows agreeing byte for byte:
+#   out=TEXT   standard output is TEXT (\n between lines), standard error empty
+#   err=TEXT   standard error is TEXT, standard output empty
+#   first=RE   standard output's first line matches the extended regular expression
+#   silent     nothing written on either stream
+#   result     a mavo.qst is left in the folder
+en=en_US.UTF-8 ru=ru_RU.UTF-8
+option_cases=(
+  "mavo-check --version|$en|check|-||--version|0|out=mavo-check $project_version"
+  "mavo-check --help|$en|check|-||--help|0|first=^usage: mavo-check "
+  "mavo-check on clean castle.qst|$en|check|examples/castle.qst|castle.qst|FILE|0|silent"
+  "mavo-check on clean zamok.qst|$ru|check|examples/zamok.qst|zamok.qst|FILE|0|silent"
+  "mavo-check, a goto to nowhere|$en|check|$scratch/nowhere.qst|nowhere.qst|FILE|1|first=^nowhere\.qst:2:6: warning: .* \[unknown-location\]$"
+  "mavo-check, the same as json|$en|check|$scratch/nowhere.qst|nowhere.qst|--format json FILE|1|first=^\[$"
+  "mavo-check, in Russian|$ru|check|$scratch/nowhere.qst|nowhere.qst|FILE|1|first=^nowhere\.qst:2:6: warning: .* \[unknown-location\]$"
+  "mavo-check, a Cyrillic name under 1252|$en|check|$scratch/nowhere.qst|Замок.qst|FILE|1|first=^Замок\.qst:2:6: warning: .* \[unknown-location\]$"
+  "mavo-check, a Cyrillic name under 1251|$ru|check|$scratch/nowhere.qst|Замок.qst|FILE|1|first=^Замок\.qst:2:6: warning: .* \[unknown-location\]$"
+  "mavo-check, a Kazakh folder and name|$en|check|$scratch/nowhere.qst|Мои игры/Қала.qst|FILE|1|first=^Мои игры/Қала\.qst:2:6: warning: .* \[unknown-location\]$"
+  "mavo-check, a cp1251 line shown|$en|check|$scratch/cp1251-finding.qst|cp1251.qst|FILE|1|first=^cp1251\.qst:2:[0-9]+: warning: .* \[comment-in-text\]$"
+  "mavo-check, a missing file|$en|check|-|Пропал.qst|FILE|2|err=Пропал.qst: No such file or directory"
+  "mavo-check, a bad option|$en|check|-||--format xml x.qst|2|first="
+  "mavo --version|$en|mavo|-||--version|0|out=mavo $project_version"
+  "mavo --help|$en|mavo|-||--help|0|first=^Qor  <build stamp>$"
+  "mavo on a script named --help|$en|mavo|examples/castle.qst|--help|FILE|0|result"
+  "mavo on a script named --version|$en|mavo|examples/castle.qst|--version|FILE|0|result"
+)
+option_passed=0
+option_failed=0
+case_number=0
+for option_case in "${option_cases[@]}"; do
+  IFS='|' read -r label locale program input name args expected_status expected <<<"$option_case"
+  case_number=$((case_number + 1))
+  linux="$scratch/option$case_number.linux"
+  windows="$scratch/option$case_number.windows"
+  if [[ "$program" == check ]]; then
+    run_case "$linux" "$locale" "$input" "$name" "$args" "$native_check"
+    run_case "$windows" "$locale" "$input" "$name" "$args" wine "$check_exe"
+  else
+    run_case "$linux" "$locale" "$input" "$name" "$args" "$native"
+    run_case "$windows" "$locale" "$input" "$name" "$args" wine "$exe"
+  fi
+  problems=()
+  [[ "$(cat "$windows.status")" == "$expected_status" ]] ||
+    problems+=("exit $(cat "$windows.status") under wine, $expected_status expected")
+  cmp -s "$linux.status" "$windows.status" || problems+=("exit $(cat "$linux.status") on Linux")
+  for stream in stdout stderr; do
+    cmp -s <(compared "$linux.$stream") <(compared "$windows.$stream") ||
+      problems+=("$stream differs: Linux $(shown "$linux.$stream") | wine $(shown "$windows.$stream")")
+  done
+  cmp -s "$linux.files" "$windows.files" ||
+    problems+=("files left under wine: [$(tr '\n' ' ' <"$windows.files")], on Linux: [$(tr '\n' ' ' <"$linux.files")]")
+  cmp -s "$linux.qst" "$windows.qst" || problems+=("the mavo.qst of the two differ")
+  out_text="$(compared "$windows.stdout")"
+  err_text="$(compared "$windows.stderr")"
+  case "$expected" in
+    out=*) [[ "$out_text" == "${expected#out=}" && -z "$err_text" ]] ||
+             problems+=("standard output is not \"${expected#out=}\" alone") ;;
+    err=*) [[ "$err_text" == "${expected#err=}" && -z "$out_text" ]] ||
+             problems+=("standard error is not \"${expected#err=}\" alone") ;;
+    first=) [[ -z "$out_text" && -n "$err_text" ]] || problems+=("no message on standard error alone") ;;
+    first=*) grep -qE -- "${expected#first=}" <<<"${out_text%%$'\n'*}" ||
+               problems+=("the first line does not match ${expected#first=}") ;;
+    silent) [[ -z "$out_text" && -z "$err_text" ]] || problems+=("not silent") ;;
+    result) [[ -s "$windows.qst" && -z "$out_text" && -z "$err_text" ]] || problems+=("no mavo.qst, or not silent") ;;
+  esac
+  if ((${#problems[@]} == 0)); then
+    option_passed=$((option_passed + 1))
+    echo "ok     $label: exit $(cat "$windows.status"), $(head -c 160 "$windows.stdout" "$windows.stderr" 2>/dev/null |
+      grep -av '^==>' | head -n 1 | tr -d '\r')"
+  else
+    option_failed=$((option_failed + 1))
+    echo "FAILED $label"
+    printf '         %s\n' "${problems[@]}"
+  fi
+done
+echo "mavo-check.exe and the options: $option_passed passed, $option_failed failed"
+((option_failed == 0)) || failed_step "mavo-check.exe and the options: $option_failed case(s) failed"
+
+# ---- 8. a console of the program's own ---------------------------------------------
+phase "a console of the program's own"
+# A Unix terminal (a pty made by script(1)) gives the program a console of wine's
+# that no other process shares, the one case in which a run ends with its report and
+# waits for a key: the report must show, and the run must end only after the key,
+# which is typed into the terminal two seconds after the start.
+# Each case: what it shows | locale | program | script | its name | arguments |
+# the screen (\n between lines; DIR is the folder as Windows names it, LINUX what the
+# Linux program writes on its standard output for the same run).
+own_cases=(
+  "mavo, a script written|$en|mavo|examples/castle.qst|castle.qst|FILE|mavo.qst written in DIR: 11 action buttons, 10 blocks\n\nPress any key to close."
+  "mavo, the same in Russian|$ru|mavo|examples/castle.qst|castle.qst|FILE|mavo.qst записан в папке DIR: 11 кнопок с действиями, 10 блоков\n\nНажмите любую клавишу, чтобы закрыть окно."
+  "mavo, nothing to expand|$en|mavo|$scratch/plain.qst|plain.qst|FILE|plain.qst holds no action button with actions: mavo.qst was not written\n\nPress any key to close."
+  "mavo, two files dropped|$en|mavo|examples/castle.qst|castle.qst|first.qst FILE|2 files were given: only the last one, castle.qst, was read.\nmavo.qst written in DIR: 11 action buttons, 10 blocks\n\nPress any key to close."
+  "mavo, a double-click|$en|mavo|-|||LINUX\nTo use it, drop a .qst script on mavo.exe, or run \"mavo.exe script.qst\" in a console.\n\nPress any key to close."
+  "mavo, a missing file|$ru|mavo|-|Пропал.qst|FILE|Пропал.qst: No such file or directory\n\nНажмите любую клавишу, чтобы закрыть окно."
+  "mavo-check, a clean script|$en|check|examples/castle.qst|castle.qst|FILE|mavo-check found nothing to report.\n\nPress any key to close."
+  "mavo-check, a finding|$en|check|$scratch/nowhere.qst|nowhere.qst|FILE|LINUX\n\nPress any key to close."
+)
+own_passed=0
+own_failed=0
+for own_case in "${own_cases[@]}"; do
+  IFS='|' read -r label locale program input name args template <<<"$own_case"
+  case_number=$((case_number + 1))
+  linux="$scratch/own$case_number.linux"
+  if [[ "$program" == check ]]; then
+    program_exe="$check_exe"
+    run_case "$linux" "$locale" "$input" "$name" "$args" "$native_check"
+  else
+    program_exe="$exe"
+    run_case "$linux" "$locale" "$input" "$name" "$args" "$native"
+  fi
+  dir="$(mktemp -d "$scratch/own.XXXXXX")"
+  [[ "$input" == - ]] || cp "$input" "$dir/$name"
+  words=()
+  read -ra word <<<"$args"
+  for w in "${word[@]}"; do [[ "$w" == FILE ]] && words+=("$name") || words+=("$w"); done
+  # The key goes in after two seconds; the time of each event is kept to compare. The
+  # terminal is made wide enough that no line of a report wraps.
+  status=0
+  { sleep 2; date +%s%N >"$dir/key.time"; printf x; sleep 1; } |
+    (cd "$dir" && TEST_LOCALE="$locale" TEST_EXE="$program_exe" TEST_ARGS="${words[*]}" timeout 60 \
+       script -qec 'stty cols 300; LC_ALL="$TEST_LOCALE" wine "$TEST_EXE" $TEST_ARGS; echo "status=$?"; date +%s%N >end.time' \
+       /dev/null >screen) || status=$?
+  seen="$(perl -pe 's/\e\[(\d*)C/" " x ($1 || 1)/ge; s/\e\[[0-9;?]*[A-Za-z]//g; tr/\r//d' "$dir/screen" |
+          sed 's/^Qor  .*/Qor  <build stamp>/')"
+  exit_line="$(grep -a '^status=' <<<"$seen" | tail -n 1)"
+  seen="$(grep -av '^status=' <<<"$seen")"
+  expected="$(printf '%b' "$template")"
+  expected="${expected//DIR/Z:${dir//\//\\}}"
+  expected="${expected//LINUX/$(compared "$linux.stdout")}"
+  problems=()
+  [[ "$seen" == "$expected" ]] || problems+=("shown: $(sed -z 's/\n/\\n/g' <<<"$seen")" "expected: $(sed -z 's/\n/\\n/g' <<<"$expected")")
+  [[ "$exit_line" == "status=$(cat "$linux.status")" ]] ||
+    problems+=("ended with ${exit_line:-no status}, the Linux program with $(cat "$linux.status")")
+  if [[ -f "$dir/key.time" && -f "$dir/end.time" ]]; then
+    (($(cat "$dir/end.time") >= $(cat "$dir/key.time"))) || problems+=("ended before the key was pressed")
+  else
+    problems+=("no key was sent, or the run did not end (timeout: exit $status)")
+  fi
+  if ((${#problems[@]} == 0)); then
+    own_passed=$((own_passed + 1))
+    echo "ok     $label: $(sed -z 's/\n/\\n/g' <<<"$seen"), ended after the key"
+  else
+    own_failed=$((own_failed + 1))
+    echo "FAILED $label"
+    printf '         %s\n' "${problems[@]}"
+  fi
+done
+
+# A console window as Explorer makes one: wine's `start /wait` opens a window of its
+# own for the program when wine has a display (a virtual X server here, Xvfb). The
+# window's text is read through the console interface by the probe, the key is
+# pressed through it too. wine takes the display when its server starts, so the
+# server kept for the run is ended for these cases and started again after them.
+window_cases=(
+  "mavo in a window|$exe|examples/castle.qst|castle.qst|mavo.qst written in DIR: 11 action buttons, 10 blocks\n\nPress any key to close."
+  "mavo-check in a window|$check_exe|examples/castle.qst|castle.qst|mavo-check found nothing to report.\n\nPress any key to close."
+)
+if command -v Xvfb >/dev/null; then
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+  exec 3>"$scratch/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  exec 3>&-
+  trap 'wineserver -k >/dev/null 2>&1 || true; kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$scratch"' EXIT
+  for _ in $(seq 1 50); do [[ -s "$scratch/display" ]] && break; sleep 0.1; done
+  display=":$(head -n 1 "$scratch/display")"
+  echo "-- Xvfb on display $display"
+  for window_case in "${window_cases[@]}"; do
+    IFS='|' read -r label program_exe input name template <<<"$window_case"
+    program_name="$(basename "$program_exe")"
+    dir="$(mktemp -d "$scratch/window.XXXXXX")"
+    cp "$input" "$dir/$name"
+    cp "$program_exe" "$dir/"
+    (cd "$dir" && DISPLAY="$display" timeout 60 wine start /wait "$program_name" "$name"; echo "$?" >status) \
+      >/dev/null 2>&1 &
+    started=$!
+    for _ in $(seq 1 100); do
+      sleep 0.2
+      DISPLAY="$display" wine "$probe" screen "$program_name" "$dir/screen.txt" >/dev/null 2>&1 &&
+        grep -q . "$dir/screen.txt" && grep -qF "$(printf '%b' "${template##*\\n}")" "$dir/screen.txt" && break
+    done
+    sleep 1
+    problems=()
+    [[ ! -f "$dir/status" ]] || problems+=("ended before a key was pressed (exit $(cat "$dir/status"))")
+    seen="$(sed -e :a -e '/^\n*$/{$d;N;ba' -e '}' "$dir/screen.txt" 2>/dev/null)"
+    expected="$(printf '%b' "$template")"
+    expected="${expected//DIR/Z:${dir//\//\\}}"
+    [[ "$seen" == "$expected" ]] ||
+      problems+=("shown: $(sed -z 's/\n/\\n/g' <<<"$seen")" "expected: $(sed -z 's/\n/\\n/g' <<<"$expected")")
+    DISPLAY="$display" wine "$probe" key "$program_name" >/dev/null 2>&1 || problems+=("the key could not be pressed")
+    for _ in $(seq 1 50); do [[ -f "$dir/status" ]] && break; sleep 0.2; done
+    [[ "$(cat "$dir/status" 2>/dev/null)" == 0 ]] || problems+=("did not end with status 0 after the key")
+    wait "$started" || true
+    if ((${#problems[@]} == 0)); then
+      own_passed=$((own_passed + 1))
+      echo "ok     $label: $(sed -z 's/\n/\\n/g' <<<"$seen"), waited, ended after the key"
+    else
+      own_failed=$((own_failed + 1))
+      echo "FAILED $label"
+      printf '         %s\n' "${problems[@]}"
+    fi
+  done
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
+  wineserver -p
+else
+  failed_step "Xvfb is missing: no console window tested"
+fi
+echo "own console: $own_passed passed, $own_failed failed"
+((own_failed == 0)) || failed_step "a console of the program's own: $own_failed case(s) failed"
+
+# ---- 9. version resource and manifest ---------------------------------------------
+phase "version resource and manifest"
 IFS=. read -ra version_parts <<<"$project_version.0.0.0"
 four_numbers="${version_parts[0]}.${version_parts[1]}.${version_parts[2]}.${version_parts[3]}"
 # What Windows reads of it, as its Properties dialog shows it.
@@ -530,19 +861,42 @@ else
   failed_step "manifest: missing or not well-formed"
 fi
 
-# ---- 8. the Windows package -------------------------------------------------------
+# ---- 10. the Windows package ------------------------------------------------------
 phase "Windows package"
 (cd build/mingw32 && cpack -G ZIP)
 zip_file="$(ls -t build/mingw32/mavo-*-win32.zip | head -n 1)"
 listing="$(cmake -E tar tf "$zip_file")"
 echo "$zip_file:"
 echo "$listing" | sed 's/^/  /'
-grep -q '/mavo\.exe$' <<<"$listing" || failed_step "$zip_file holds no mavo.exe"
-grep -q '/README\.md$' <<<"$listing" || failed_step "$zip_file holds no README.md"
+# Exactly the programs, the documents and the examples, in one folder.
+zip_folder="mavo-$project_version-win32"
+expected_listing="$(printf "$zip_folder/%s\n" CHANGELOG.md LICENSE README.md README.ru.md examples/ \
+  examples/castle.qst examples/zamok.qst mavo-check.exe mavo.exe)"
+[[ "$(LC_ALL=C sort <<<"$listing")" == "$expected_listing" ]] ||
+  failed_step "$zip_file does not hold exactly: $(tr '\n' ' ' <<<"$expected_listing")"
 # The packed program is the stripped one: it must still do the same work.
 unpacked="$(mktemp -d "$scratch/zip.XXXXXX")"
 (cd "$unpacked" && cmake -E tar xf "$root/$zip_file")
 packed_exe="$(find "$unpacked" -name mavo.exe | head -n 1)"
+# The texts in CR LF, with every line as in the sources; an example already in CR LF
+# keeps its bytes.
+for text in README.md README.ru.md LICENSE CHANGELOG.md examples/castle.qst examples/zamok.qst; do
+  packed="$unpacked/$zip_folder/$text"
+  if [[ ! -f "$packed" ]]; then
+    failed_step "$zip_file: no $text"
+  elif LC_ALL=C grep -aqv $'\r$' "$packed"; then
+    failed_step "$zip_file: $text has line ends other than CR LF"
+  elif ! cmp -s <(sed 's/\r$//' "$packed") <(sed 's/\r$//' "$text"); then
+    failed_step "$zip_file: $text does not hold the lines of the source's $text"
+  elif grep -q $'\r$' "$text" && ! cmp -s "$packed" "$text"; then
+    failed_step "$zip_file: $text, CR LF already, did not keep its bytes"
+  else
+    echo "  $text: $(wc -l <"$packed") lines, all CR LF"
+  fi
+done
+packed_check="$unpacked/$zip_folder/mavo-check.exe"
+[[ "$(wine "$packed_check" --version | tr -d '\r')" == "mavo-check $project_version" ]] ||
+  failed_step "the mavo-check.exe in $zip_file does not say \"mavo-check $project_version\""
 castle="$(ls "$inputs"/example-*.qst | head -n 1)"
 run_in_fresh_folder "$scratch/packed" "$castle" wine "$packed_exe"
 cmp "$scratch/packed.qst" "$scratch/$(basename "$castle").windows.qst" ||
