@@ -128,14 +128,17 @@ void check_checker(std::string_view in, const pipeline_run& run, std::uint8_t pi
       at += statement.size();
     } else {
       // Only its keyword is rewritten, so a keyword inside its label or caption (a
-      // label that runs over lines) is read next: the search goes on from the label.
-      // A keyword within it is rewritten in turn: the label is compared up to one.
+      // label that runs over lines, a caption that holds another button) is read
+      // next: the search goes on from the label. A keyword within either is
+      // rewritten in turn: each is compared up to the first one.
       const std::size_t inner = v.label.find("mavo ");
       const std::string head = v.label.substr(0, inner);
       at = run.text.find(head, at);
       MAVO_CHECK(at != script_text::npos);
-      if (inner == std::string::npos)
-        MAVO_CHECK(run.text.find("," + v.caption, at + head.size()) != script_text::npos);
+      if (inner == std::string::npos) {
+        const std::string caption = v.caption.substr(0, v.caption.find("mavo "));
+        MAVO_CHECK(run.text.find("," + caption, at + head.size()) != script_text::npos);
+      }
       at += 1;
     }
   }
