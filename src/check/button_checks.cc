@@ -49,9 +49,9 @@ std::string assigned_variable(std::string_view actions, const std::vector<std::s
   std::string_view s;
   while (next_statement(reader, s)) {
     std::string_view name;
-    const std::string word = first_word(s);
-    if (word == "if" || word == "instr" || word == "input") {
-      if (word == "if") continue;
+    const std::string_view word = first_word(s);
+    if (word_is(word, "if") || word_is(word, "instr") || word_is(word, "input")) {
+      if (word_is(word, "if")) continue;
       name = s.substr(word.size());
       name = name.substr(0, name.find('='));
       while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
@@ -109,13 +109,12 @@ void check_target(script_reading& r, const button_cut& cut, std::size_t at, bool
     }
     return;
   }
-  const std::string folded = fold_case(label, r.utf8);
-  const std::int64_t found = find_location(r, folded);
+  const std::int64_t found = find_location_folding(r, label);
   if (found < 0) {
-    const std::string word = first_word(label);
+    const std::string_view word = first_word(label);
     std::string_view assigned;
     const bool command = is_command_word(word) || is_assignment(label, assigned) ||
-                         word.find_first_of("+-=<>*/()") != std::string::npos;
+                         word.find_first_of("+-=<>*/()") != std::string_view::npos;
     if (command) {
       finding& f = add_finding(r, TARGET_IS_COMMAND, at);
       f.text[0] = shorten(label, r.utf8);
@@ -232,8 +231,10 @@ void check_blocks(script_reading& r, const label_table& table) {
   }
   if (entries.size() != r.new_blocks.size()) return;  // cannot happen: one entry per new block
   std::vector<named> names(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    names[i] = {hash_bytes(fold_case(label_name(*entries[i]), r.utf8)), static_cast<std::uint32_t>(i)};
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    fold_case_into(label_name(*entries[i]), r.utf8, r.folded);
+    names[i] = {hash_bytes(r.folded), static_cast<std::uint32_t>(i)};
+  }
   std::sort(names.begin(), names.end(),
             [](const named& a, const named& b) { return a.hash != b.hash ? a.hash < b.hash : a.index < b.index; });
   for (std::size_t i = 0; i < names.size();) {
@@ -245,7 +246,8 @@ void check_blocks(script_reading& r, const label_table& table) {
       const std::string folded = fold_case(label_name(later), r.utf8);
       for (std::size_t a = i; a < b; ++a) {
         const label_entry& first = *entries[names[a].index];
-        if (fold_case(label_name(first), r.utf8) != folded) continue;
+        fold_case_into(label_name(first), r.utf8, r.folded);
+        if (r.folded != folded) continue;
         if (label_body(first) == label_body(later)) break;  // the same actions: nothing differs
         const std::size_t at = r.new_blocks[names[b].index];
         if (at == NO_POSITION) break;

@@ -90,10 +90,16 @@ bool is_utf8(std::string_view bytes) {
 }
 
 std::string fold_case(std::string_view bytes, bool utf8) {
-  std::string out(bytes);
+  std::string out;
+  fold_case_into(bytes, utf8, out);
+  return out;
+}
+
+void fold_case_into(std::string_view bytes, bool utf8, std::string& out) {
+  out.assign(bytes);
   if (!utf8) {
     for (char& c : out) c = static_cast<char>(CP1251_FOLD.to[static_cast<unsigned char>(c)]);
-    return out;
+    return;
   }
   for (std::size_t i = 0; i < out.size(); ++i) {
     auto c = static_cast<unsigned char>(out[i]);
@@ -114,7 +120,6 @@ std::string fold_case(std::string_view bytes, bool utf8) {
       }
     }
   }
-  return out;
 }
 
 std::string cp1251_to_utf8(std::string_view bytes) {

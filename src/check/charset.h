@@ -12,6 +12,8 @@ bool is_utf8(std::string_view bytes);
 // `bytes` with every letter in lower case: Latin and Cyrillic, in UTF-8 when
 // `utf8`, otherwise in cp1251.
 std::string fold_case(std::string_view bytes, bool utf8);
+// The same, into `out`, whose room is used again.
+void fold_case_into(std::string_view bytes, bool utf8, std::string& out);
 
 // cp1251 bytes as UTF-8.
 std::string cp1251_to_utf8(std::string_view bytes);

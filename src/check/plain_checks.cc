@@ -16,29 +16,30 @@ bool is_plain_name(std::string_view name) {
 
 // A target that names no location.
 void check_target_name(script_reading& r, std::string_view target, std::size_t clean, std::uint8_t variant) {
-  if (!is_plain_name(target) || find_location(r, fold_case(target, r.utf8)) >= 0) return;
+  if (!is_plain_name(target) || find_location_folding(r, target) >= 0) return;
   finding& f = add_finding(r, UNKNOWN_LOCATION, script_position(r, clean), variant);
   f.text[0] = shorten(target, r.utf8);
 }
 
-// The ASCII letters of `s` in lower case.
-std::string lower_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
+// The first place at or after `from` where `text` holds `word` (lower-case ASCII,
+// starting with a blank) in any letter case, or npos.
+std::size_t find_word(std::string_view text, std::string_view word, std::size_t from) {
+  for (std::size_t at = text.find(' ', from); at != std::string_view::npos; at = text.find(' ', at + 1)) {
+    if (text.size() - at < word.size()) return std::string_view::npos;
+    if (word_is(text.substr(at, word.size()), word)) return at;
+  }
+  return std::string_view::npos;
 }
 
 // "goto", "proc" or "btn" and a location's name inside the text of another statement.
 void check_missing_ampersand(script_reading& r, std::string_view text, std::size_t clean, std::uint8_t variant) {
-  const std::string lower = lower_ascii(text);
   for (const std::string_view word : {std::string_view(" goto "), std::string_view(" proc "), std::string_view(" btn ")}) {
-    for (std::size_t at = lower.find(word); at != std::string::npos; at = lower.find(word, at + 1)) {
+    for (std::size_t at = find_word(text, word, 0); at != std::string_view::npos; at = find_word(text, word, at + 1)) {
       const std::size_t name_at = at + word.size();
       std::size_t end = name_at;
       while (end < text.size() && text[end] != ' ' && text[end] != ',') ++end;
       const std::string_view name = text.substr(name_at, end - name_at);
-      if (!is_plain_name(name) || find_location(r, fold_case(name, r.utf8)) < 0) continue;
+      if (!is_plain_name(name) || find_location_folding(r, name) < 0) continue;
       finding& f = add_finding(r, MISSING_AMPERSAND, script_position(r, clean + at + 1), variant);
       f.text[0] = std::string(text.substr(at + 1, end - at - 1));
       return;
@@ -48,15 +49,16 @@ void check_missing_ampersand(script_reading& r, std::string_view text, std::size
 
 // One statement of the script, at cleaned-text position `clean`.
 void check_statement(script_reading& r, std::string_view s, std::size_t clean) {
-  const std::string word = first_word(s);
-  if (word == "goto" || word == "proc") {
+  const std::string_view word = first_word(s);
+  const bool is_goto = word_is(word, "goto");
+  if (is_goto || word_is(word, "proc")) {
     std::string_view target = s.substr(word.size());
     std::size_t skip = 0;
     while (skip < target.size() && target[skip] == ' ') ++skip;
-    check_target_name(r, target.substr(skip), clean + word.size() + skip, word == "goto" ? 0 : 1);
+    check_target_name(r, target.substr(skip), clean + word.size() + skip, is_goto ? 0 : 1);
     return;
   }
-  if (word == "btn") {
+  if (word_is(word, "btn")) {
     const std::size_t comma = s.find(',');
     if (comma == std::string_view::npos) return;
     std::string_view target = s.substr(word.size(), comma - word.size());
@@ -72,7 +74,7 @@ void check_statement(script_reading& r, std::string_view s, std::size_t clean) {
     return;
   }
   std::string_view name;
-  if (word != "if" && word != "instr" && word != "mavo" && is_assignment(s, name)) {
+  if (!word_is(word, "if") && !word_is(word, "instr") && !word_is(word, "mavo") && is_assignment(s, name)) {
     const std::size_t eq = s.find('=');
     check_missing_ampersand(r, s.substr(eq), clean + eq, 0);
   }
@@ -94,7 +96,7 @@ void check_statements(script_reading& r) {
   for (std::size_t i = 0; i < r.locations.size(); ++i) {
     const location& loc = r.locations[i];
     if (loc.name.empty()) continue;
-    const std::uint32_t first = r.location_by_name.at(loc.name);
+    const auto first = static_cast<std::size_t>(find_location(r, loc.name));
     if (first == i) continue;
     finding& f = add_finding(r, DUPLICATE_LOCATION, script_position(r, loc.at));
     std::string_view name = line_around(text, loc.at);

@@ -24,12 +24,12 @@ bool clears_before_anything(std::string_view body) {
     std::size_t offset = 0;
     const std::string_view s = trim_piece(piece, offset);
     if (s.empty()) continue;
-    const std::string word = first_word(s);
-    if (word == "cls") return true;
+    const std::string_view word = first_word(s);
+    if (word_is(word, "cls")) return true;
     std::string_view name;
-    if (word != "if" && is_assignment(s, name)) continue;
-    if (word == "inv+" || word == "inv-" || word == "invkill" || word == "perkill" || word == "varkill" ||
-        word == "music" || word == "play")
+    if (!word_is(word, "if") && is_assignment(s, name)) continue;
+    if (word_is(word, "inv+") || word_is(word, "inv-") || word_is(word, "invkill") || word_is(word, "perkill") ||
+        word_is(word, "varkill") || word_is(word, "music") || word_is(word, "play"))
       continue;
     return false;  // anything else may print, offer, wait or go elsewhere
   }
@@ -48,26 +48,22 @@ bool next_piece(piece_reader& reader, std::string_view& piece, std::size_t& piec
     reader.in_if = text.size() - first > 3 && (text[first] | 0x20) == 'i' && (text[first + 1] | 0x20) == 'f' &&
                    text[first + 2] == ' ';
   }
-  for (std::size_t i = start; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '&' || c == '\n') {
-      piece = text.substr(start, i - start);
-      piece_at = start;
-      reader.pos = i + 1;
-      reader.in_if = false;
-      return true;
-    }
-    if (reader.in_if && c == ' ' && i + 6 <= text.size() &&
-        (text.compare(i, 6, " then ") == 0 || text.compare(i, 6, " else ") == 0)) {
-      piece = text.substr(start, i - start);
-      piece_at = start;
-      reader.pos = i + 6;
-      return true;
+  const std::size_t end = find_either(text, start, '&', '\n');
+  if (reader.in_if) {
+    // The first " then " or " else " before the end, if any, cuts the piece there.
+    for (std::size_t i = text.find(' ', start); i < end; i = text.find(' ', i + 1)) {
+      if (i + 6 <= text.size() && (text.compare(i, 6, " then ") == 0 || text.compare(i, 6, " else ") == 0)) {
+        piece = text.substr(start, i - start);
+        piece_at = start;
+        reader.pos = i + 6;
+        return true;
+      }
     }
   }
-  piece = text.substr(start);
+  piece = text.substr(start, end - start);
   piece_at = start;
-  reader.pos = text.size() + 1;
+  reader.pos = end + 1;
+  if (end < text.size()) reader.in_if = false;
   return true;
 }
 
@@ -81,15 +77,21 @@ std::string_view trim_piece(std::string_view piece, std::size_t& offset) {
   return piece;
 }
 
-std::string first_word(std::string_view statement) {
+std::string_view first_word(std::string_view statement) {
   std::size_t i = 0;
   while (i < statement.size() && statement[i] == ' ') ++i;
-  std::string word;
-  for (; i < statement.size() && statement[i] != ' '; ++i) {
-    const char c = statement[i];
-    word += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  std::size_t end = i;
+  while (end < statement.size() && statement[end] != ' ') ++end;
+  return statement.substr(i, end - i);
+}
+
+bool word_is(std::string_view word, std::string_view lower) {
+  if (word.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const char c = word[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != lower[i]) return false;
   }
-  return word;
+  return true;
 }
 
 bool is_assignment(std::string_view statement, std::string_view& name) {
@@ -108,19 +110,54 @@ bool is_assignment(std::string_view statement, std::string_view& name) {
   return true;
 }
 
-bool is_print(std::string_view word) { return word == "p" || word == "pln" || word == "print" || word == "println"; }
+bool is_print(std::string_view word) {
+  return word_is(word, "p") || word_is(word, "pln") || word_is(word, "print") || word_is(word, "println");
+}
 
 bool is_command_word(std::string_view word) {
   static constexpr std::string_view WORDS[] = {
       "goto", "proc", "btn", "p", "pln", "print", "println", "inv+", "inv-", "invkill", "perkill", "varkill",
       "cls", "clsb", "clsl", "clst", "end", "if", "input", "instr", "pause", "anykey", "music", "play", "image",
       "quit", "save", "tokens", "forget_procs", "mavo"};
-  return std::find(std::begin(WORDS), std::end(WORDS), word) != std::end(WORDS);
+  for (const std::string_view w : WORDS)
+    if (word_is(word, w)) return true;
+  return false;
 }
 
+namespace {
+
+// The slot of `folded_name` in the index: the one that holds it, or the empty one
+// where it would go.
+std::size_t location_slot(const script_reading& r, std::string_view folded_name) {
+  const std::size_t mask = r.location_slots.size() - 1;
+  for (std::size_t i = hash_bytes(folded_name) & mask;; i = (i + 1) & mask) {
+    const std::uint32_t held = r.location_slots[i];
+    if (held == 0 || r.locations[held - 1].name == folded_name) return i;
+  }
+}
+
+// Indexes every location by its folded name; a name defined again keeps its first.
+void index_locations(script_reading& r) {
+  std::size_t size = 16;
+  while (size < 2 * r.locations.size()) size *= 2;
+  r.location_slots.assign(size, 0);
+  for (std::size_t i = 0; i < r.locations.size(); ++i) {
+    std::uint32_t& slot = r.location_slots[location_slot(r, r.locations[i].name)];
+    if (slot == 0) slot = static_cast<std::uint32_t>(i + 1);
+  }
+}
+
+}  // namespace
+
 std::int64_t find_location(const script_reading& r, std::string_view folded_name) {
-  const auto it = r.location_by_name.find(std::string(folded_name));
-  return it == r.location_by_name.end() ? -1 : static_cast<std::int64_t>(it->second);
+  if (r.location_slots.empty()) return -1;
+  const std::uint32_t held = r.location_slots[location_slot(r, folded_name)];
+  return static_cast<std::int64_t>(held) - 1;
+}
+
+std::int64_t find_location_folding(script_reading& r, std::string_view name) {
+  fold_case_into(name, r.utf8, r.folded);
+  return find_location(r, r.folded);
 }
 
 std::size_t clean_position(const script_reading& r, std::size_t searched) {
@@ -207,9 +244,9 @@ void read_locations(script_reading& r) {
     }
     line = end + 1;
   }
+  index_locations(r);
   for (std::size_t i = 0; i < r.locations.size(); ++i) {
     location& loc = r.locations[i];
-    r.location_by_name.emplace(loc.name, static_cast<std::uint32_t>(i));
     const std::size_t body_begin = std::min(text.find('\n', loc.at), loc.body_end);
     const std::string_view body = text.substr(body_begin, loc.body_end - body_begin);
     loc.reads_previous_loc = contains_ascii_word(body, "previous_loc");

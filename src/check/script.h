@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "check/findings.h"
@@ -65,7 +64,8 @@ struct script_reading {
   std::size_t script_end = 0;           // where the cleaned script ends (its end sentinel starts)
   std::size_t searched_end = 0;         // where the expansion's searched text first ended
   std::vector<location> locations;      // every location line, in order
-  std::unordered_map<std::string, std::uint32_t> location_by_name;  // folded name: its first definition
+  std::vector<std::uint32_t> location_slots;  // by folded name's hash: 1 + its first definition; 0 empty
+  std::string folded;                         // room for a name being folded
   std::vector<then_span> thens;         // in order
   std::vector<traced_block> blocks;     // in order
   std::vector<std::size_t> new_blocks;  // where the button of each new block stands in the script
@@ -89,8 +89,11 @@ bool next_piece(piece_reader& reader, std::string_view& piece, std::size_t& piec
 // The piece without blanks (and a "{" or "}" of a brace form) at its ends.
 std::string_view trim_piece(std::string_view piece, std::size_t& offset);
 
-// The first word of a statement, up to a blank, letter case folded (ASCII).
-std::string first_word(std::string_view statement);
+// The first word of a statement, up to a blank, as written.
+std::string_view first_word(std::string_view statement);
+
+// Whether `word` is `lower` (lower-case ASCII) in any letter case of its ASCII letters.
+bool word_is(std::string_view word, std::string_view lower);
 
 // Whether the statement assigns a value ("name = ..."), and to what name.
 bool is_assignment(std::string_view statement, std::string_view& name);
@@ -105,6 +108,8 @@ bool is_command_word(std::string_view word);
 
 // The index of the first location named `name` (as folded), or -1.
 std::int64_t find_location(const script_reading& r, std::string_view folded_name);
+// The same for a name as written, letter case not yet folded.
+std::int64_t find_location_folding(script_reading& r, std::string_view name);
 
 // The cleaned-text position that a position of the searched text came from, or
 // NO_POSITION when it lies in a part the script did not write.

@@ -86,12 +86,12 @@ void check_comment_in_text(script_reading& r, const cleanup_event& e) {
   std::string_view last;
   while (next_piece(reader, piece, at)) last = piece;
   while (!last.empty() && last.front() == ' ') last.remove_prefix(1);
-  const std::string word = first_word(last);
+  const std::string_view word = first_word(last);
   std::string_view text;
   if (is_print(word)) {
     if (last.size() <= word.size()) return;
     text = last.substr(word.size() + 1);
-  } else if (word == "btn" || word == "mavo") {
+  } else if (word_is(word, "btn") || word_is(word, "mavo")) {
     const std::size_t comma = last.find(',');
     if (comma == std::string_view::npos) return;  // the ";" is in the label
     text = last.substr(comma + 1);

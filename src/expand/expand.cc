@@ -74,21 +74,6 @@ struct forward_finder {
   bool found = false;
 };
 
-// The first byte equal to `a` or `b` at or after `from`, or the end. The searches
-// of a statement are short, so 16 bytes a step beats a call to memchr.
-std::size_t scan_for(std::string_view text, std::size_t from, char a, char b) {
-#ifdef __SSE2__
-  for (; from + 16 <= text.size(); from += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
-    const auto found = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(a)), _mm_cmpeq_epi8(bytes, _mm_set1_epi8(b)))));
-    if (found != 0) return from + static_cast<std::size_t>(std::countr_zero(found));
-  }
-#endif
-  while (from < text.size() && text[from] != a && text[from] != b) ++from;
-  return from;
-}
-
 // The first byte equal to `a` or `b` at or after `pos`, or NOT_FOUND.
 std::size_t find_forward(std::string_view text, forward_finder& finder, std::size_t pos, char a, char b) {
   std::size_t from = pos;
@@ -98,7 +83,7 @@ std::size_t find_forward(std::string_view text, forward_finder& finder, std::siz
   } else {
     finder.from = pos;
   }
-  finder.at = scan_for(text, from, a, b);
+  finder.at = find_either(text, from, a, b);
   finder.found = finder.at < text.size();
   return finder.found ? finder.at : NOT_FOUND;
 }
@@ -174,7 +159,7 @@ cut_kind cut_statement(const split_text& t, finders& find, std::size_t k, statem
     return CUT_BRACE;
   } else {
     st.actions_begin = a;
-    st.actions_end = scan_for(ahead, a, '\n', '\n');
+    st.actions_end = find_either(ahead, a, '\n', '\n');
     st.end = st.actions_end;  // the newline stays
   }
   st.actions_end = trim_actions(ahead, st.actions_begin, st.actions_end);
