@@ -124,8 +124,18 @@ void fold_case_into(std::string_view bytes, bool utf8, std::string& out) {
 
 std::string cp1251_to_utf8(std::string_view bytes) {
   std::string out;
-  out.reserve(bytes.size() * 2);
-  for (const char ch : bytes) {
+  as_utf8_into(bytes, false, out);
+  return out;
+}
+
+void as_utf8_into(std::string_view bytes, bool utf8, std::string& out) {
+  out.assign(bytes);
+  if (utf8) return;
+  std::size_t ascii = 0;
+  while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+  if (ascii == bytes.size()) return;
+  out.resize(ascii);
+  for (const char ch : bytes.substr(ascii)) {
     const auto c = static_cast<unsigned char>(ch);
     if (c < 0x80) {
       out += ch;
@@ -133,7 +143,6 @@ std::string cp1251_to_utf8(std::string_view bytes) {
       put_utf8(out, CP1251_HIGH[c - 0x80]);
     }
   }
-  return out;
 }
 
 std::size_t count_chars(std::string_view bytes, bool utf8) {

@@ -22,6 +22,8 @@ std::string cp1251_to_utf8(std::string_view bytes);
 inline std::string as_utf8(std::string_view bytes, bool utf8) {
   return utf8 ? std::string(bytes) : cp1251_to_utf8(bytes);
 }
+// The same, into `out`, whose room is used again.
+void as_utf8_into(std::string_view bytes, bool utf8, std::string& out);
 
 // How many characters the bytes hold: UTF-8 characters when `utf8`, else bytes.
 std::size_t count_chars(std::string_view bytes, bool utf8);

@@ -65,7 +65,10 @@ void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
   std::string().swap(after_z);
 
   // The stages, as a run of mavo has them, the clean-up noting what it deletes.
-  r.text.reserve(r.source.size() + END_SENTINEL.size() + BANNER.size());
+  // Room for the blocks too, as mavo makes it when it reads a script, so that the
+  // text does not move while it grows.
+  const std::size_t size = r.source.size();
+  alloc_or_exit(r.text, size_add_or_exit(size_add_or_exit(size, size / 4 * 5), 64));
   r.text = r.source;
   r.text += END_SENTINEL;
   clean_source(r.text, &r.cleanup);

@@ -421,6 +421,14 @@ TEST(Checks, JsonForm) {
   EXPECT_EQ(all[1]["name"], "comment-in-text");
   EXPECT_EQ(all[1]["column"], 8);
   EXPECT_EQ(format_json({}), "[]\n");
+  // Written an object at a time, in the layout the JSON library gives the whole
+  // array: a quote, a backslash, a control byte and a file name that is not UTF-8.
+  items[0].file = "dir\\\"q\x01\xff.qst";
+  nlohmann::json whole = nlohmann::json::array();
+  for (const report_item& item : items)
+    whole.push_back({{"file", item.file}, {"line", item.line}, {"column", item.column},
+                     {"name", CHECK_NAMES[item.id]}, {"message", item.message}});
+  EXPECT_EQ(format_json(items), whole.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 }
 
 // The bundled examples play as written, in every dialect.
@@ -590,6 +598,33 @@ TEST_F(CheckProgram, StatusesAndOptions) {
     if (row.out_starts[0] == '\0') EXPECT_EQ(out, "") << words;
     if (row.err_starts[0] == '\0') EXPECT_EQ(err, "") << words;
   }
+}
+
+// Several files give one report: in gcc form each file's findings in turn, in json
+// form one array that holds them all, a file that cannot be read left out.
+TEST_F(CheckProgram, SeveralFilesOneReport) {
+  std::string many = ":start\n";
+  for (int i = 0; i < 3000; ++i) many += "goto nowhere" + std::to_string(i) + "\n";
+  put("many.qst", many + "end\n");
+  put("bad.qst", ":start\ngoto nowhere\nend\n");
+  std::string out, err;
+  ASSERT_EQ(run({"many.qst", "bad.qst"}, out, err), 1);
+  std::string single, ignored;
+  run({"bad.qst"}, single, ignored);
+  ASSERT_GT(out.size(), single.size());
+  EXPECT_EQ(out.substr(out.size() - single.size()), single);
+  std::size_t warnings = 0;
+  for (std::size_t at = out.find(": warning: "); at != std::string::npos; at = out.find(": warning: ", at + 1))
+    ++warnings;
+  EXPECT_EQ(warnings, 3001u);
+  EXPECT_NE(out.find("\nmany.qst:3001:6: warning: "), std::string::npos);
+  ASSERT_EQ(run({"--format=json", "many.qst", "gone.qst", "bad.qst"}, out, err), 2);
+  const nlohmann::json all = nlohmann::json::parse(out, nullptr, false);
+  ASSERT_TRUE(all.is_array());
+  ASSERT_EQ(all.size(), 3001u);
+  EXPECT_EQ(all[2999]["line"], 3001);
+  EXPECT_EQ(all[3000]["file"], "bad.qst");
+  EXPECT_EQ(err.substr(0, 10), "gone.qst: ");
 }
 
 // The dialect: UrqW's manifest.json beside the script names it, an option overrides it.

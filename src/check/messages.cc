@@ -230,11 +230,20 @@ const message_text& message_for(const finding& f, message_language language) {
 std::string fill_message(std::string_view form, const std::string (&text)[2], const finding& f,
                          std::uint64_t other_line) {
   std::string out;
+  fill_message_into(form, text, f, other_line, out);
+  return out;
+}
+
+void fill_message_into(std::string_view form, const std::string (&text)[2], const finding& f,
+                       std::uint64_t other_line, std::string& out) {
   for (std::size_t i = 0; i < form.size(); ++i) {
-    if (form[i] != '%' || i + 1 == form.size()) {
-      out += form[i];
-      continue;
+    const std::size_t mark = form.find('%', i);
+    if (mark == std::string_view::npos || mark + 1 == form.size()) {
+      out.append(form, i);
+      return;
     }
+    out.append(form, i, mark - i);
+    i = mark;
     switch (form[++i]) {
       case '1': out += text[0]; break;
       case '2': out += text[1]; break;
@@ -246,7 +255,6 @@ std::string fill_message(std::string_view form, const std::string (&text)[2], co
         out += form[i];
     }
   }
-  return out;
 }
 
 check_id check_by_name(std::string_view name) {

@@ -22,3 +22,6 @@ const message_text& message_for(const finding& f, message_language language);
 // counts, and "%L" by `other_line`; the texts arrive already in the output's encoding.
 std::string fill_message(std::string_view form, const std::string (&text)[2], const finding& f,
                          std::uint64_t other_line);
+// The same, appended to `out`.
+void fill_message_into(std::string_view form, const std::string (&text)[2], const finding& f,
+                       std::uint64_t other_line, std::string& out);

@@ -1,6 +1,7 @@
 #include "check/report.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include <nlohmann/json.hpp>
 
@@ -8,92 +9,153 @@
 
 namespace {
 
-struct place {
-  std::uint64_t line, column;
-  std::size_t line_begin, line_end;
-};
-
-// The line and column of each position of `positions` (sorted), in one pass.
-std::vector<place> places_of(std::string_view text, const std::vector<std::size_t>& positions, bool utf8) {
-  std::vector<place> out;
+// The place of each position of `positions` (sorted), in one pass over the text.
+void find_places(std::string_view text, const std::vector<std::size_t>& positions, bool utf8,
+                 std::vector<report_place>& out) {
   out.reserve(positions.size());
   std::uint64_t line = 1;
   std::size_t line_begin = 0;
   std::size_t scanned = 0;
   for (const std::size_t p0 : positions) {
     const std::size_t p = std::min(p0, text.size());
-    for (; scanned < p; ++scanned) {
-      if (text[scanned] == '\n' || text[scanned] == '\r') {
-        ++line;
-        line_begin = scanned + 1;
-      }
+    for (std::size_t nl = find_either(text, scanned, '\n', '\r'); nl < p; nl = find_either(text, nl + 1, '\n', '\r')) {
+      ++line;
+      line_begin = nl + 1;
     }
-    std::size_t line_end = p;
-    while (line_end < text.size() && text[line_end] != '\n' && text[line_end] != '\r') ++line_end;
+    scanned = p;
+    const std::size_t line_end = find_either(text, p, '\n', '\r');
     out.push_back({line, 1 + count_chars(text.substr(line_begin, p - line_begin), utf8), line_begin, line_end});
   }
-  return out;
 }
 
-const place& place_at(const std::vector<std::size_t>& positions, const std::vector<place>& places, std::size_t p) {
-  return places[static_cast<std::size_t>(std::lower_bound(positions.begin(), positions.end(), p) - positions.begin())];
+const report_place& place_at(const report_reader& reader, std::size_t p) {
+  const auto it = std::lower_bound(reader.positions.begin(), reader.positions.end(), p);
+  return reader.places[static_cast<std::size_t>(it - reader.positions.begin())];
+}
+
+void append_number(std::uint64_t n, std::string& out) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  out.append(digits, end);
+}
+
+// `s` as a JSON string, as the JSON library writes it (bytes that are not UTF-8
+// become U+FFFD).
+void append_json_string(std::string_view s, std::string& out) {
+  out += nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace
 
+void report_begin(report_reader& reader, const script_reading& r, std::string_view file,
+                  message_language language) {
+  reader.reading = &r;
+  reader.file = file;
+  reader.language = language;
+  reader.next = 0;
+  reader.positions.clear();
+  reader.places.clear();
+  reader.positions.reserve(r.findings.size());
+  for (const finding& f : r.findings) {
+    reader.positions.push_back(f.at);
+    if (f.other != NO_POSITION) reader.positions.push_back(f.other);
+  }
+  std::sort(reader.positions.begin(), reader.positions.end());
+  reader.positions.erase(std::unique(reader.positions.begin(), reader.positions.end()), reader.positions.end());
+  find_places(r.source, reader.positions, r.utf8, reader.places);
+}
+
+bool report_next(report_reader& reader, report_item& item) {
+  const script_reading& r = *reader.reading;
+  if (reader.next == r.findings.size()) return false;
+  const finding& f = r.findings[reader.next++];
+  const std::string_view text(r.source);
+  const report_place& at = place_at(reader, f.at);
+  const std::uint64_t other_line = f.other == NO_POSITION ? 0 : place_at(reader, f.other).line;
+  const message_text& texts = message_for(f, reader.language);
+  as_utf8_into(f.text[0], r.utf8, reader.shown[0]);
+  as_utf8_into(f.text[1], r.utf8, reader.shown[1]);
+  item.file.assign(reader.file);
+  item.line = at.line;
+  item.column = at.column;
+  item.id = f.id;
+  item.message.clear();
+  fill_message_into(texts.message, reader.shown, f, other_line, item.message);
+  item.note.clear();
+  fill_message_into(texts.note, reader.shown, f, other_line, item.note);
+  const std::string_view line = text.substr(at.line_begin, at.line_end - at.line_begin);
+  as_utf8_into(line, r.utf8, item.source_line);
+  const std::size_t upto = std::min(f.at, at.line_end) - at.line_begin;
+  item.caret.clear();
+  for (std::size_t i = 0; i < upto; ++i) {
+    const char c = line[i];
+    if (r.utf8 && (static_cast<unsigned char>(c) & 0xC0) == 0x80) continue;
+    item.caret += c == '\t' ? '\t' : ' ';
+  }
+  item.caret += '^';
+  return true;
+}
+
 void report_findings(const script_reading& r, std::string_view file, message_language language,
                      std::vector<report_item>& out) {
-  const std::string_view text(r.source);
-  std::vector<std::size_t> positions;
-  for (const finding& f : r.findings) {
-    positions.push_back(f.at);
-    if (f.other != NO_POSITION) positions.push_back(f.other);
-  }
-  std::sort(positions.begin(), positions.end());
-  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-  const std::vector<place> places = places_of(text, positions, r.utf8);
-  for (const finding& f : r.findings) {
-    const place& at = place_at(positions, places, f.at);
-    const std::uint64_t other_line = f.other == NO_POSITION ? 0 : place_at(positions, places, f.other).line;
-    const message_text& texts = message_for(f, language);
-    const std::string shown[2] = {as_utf8(f.text[0], r.utf8), as_utf8(f.text[1], r.utf8)};
-    report_item item;
-    item.file = std::string(file);
-    item.line = at.line;
-    item.column = at.column;
-    item.id = f.id;
-    item.message = fill_message(texts.message, shown, f, other_line);
-    item.note = fill_message(texts.note, shown, f, other_line);
-    const std::string_view line = text.substr(at.line_begin, at.line_end - at.line_begin);
-    item.source_line = as_utf8(line, r.utf8);
-    const std::size_t upto = std::min(f.at, at.line_end) - at.line_begin;
-    for (std::size_t i = 0; i < upto; ++i) {
-      const char c = line[i];
-      if (r.utf8 && (static_cast<unsigned char>(c) & 0xC0) == 0x80) continue;
-      item.caret += c == '\t' ? '\t' : ' ';
-    }
-    item.caret += '^';
-    out.push_back(std::move(item));
+  report_reader reader;
+  report_begin(reader, r, file, language);
+  report_item item;
+  while (report_next(reader, item)) out.push_back(item);
+}
+
+void append_gcc(const report_item& item, std::string& out) {
+  const std::size_t where_at = out.size();
+  out += item.file;
+  out += ':';
+  append_number(item.line, out);
+  out += ':';
+  append_number(item.column, out);
+  out += ": ";
+  const std::size_t where_len = out.size() - where_at;
+  out += "warning: ";
+  out += item.message;
+  out += " [";
+  out += CHECK_NAMES[item.id];
+  out += "]\n";
+  out += item.source_line;
+  out += '\n';
+  out += item.caret;
+  out += '\n';
+  if (!item.note.empty()) {
+    out.append(out, where_at, where_len);
+    out += "note: ";
+    out += item.note;
+    out += '\n';
   }
 }
 
 std::string format_gcc(const report_item& item) {
-  const std::string where = item.file + ":" + std::to_string(item.line) + ":" + std::to_string(item.column) + ": ";
-  std::string out = where + "warning: " + item.message + " [" + CHECK_NAMES[item.id] + "]\n";
-  out += item.source_line + "\n" + item.caret + "\n";
-  if (!item.note.empty()) out += where + "note: " + item.note + "\n";
+  std::string out;
+  append_gcc(item, out);
   return out;
 }
 
+void append_json(const report_item& item, bool first, std::string& out) {
+  // The layout of the JSON library's own two-blank indent, keys in order.
+  out += first ? "[\n  {\n    \"column\": " : ",\n  {\n    \"column\": ";
+  append_number(item.column, out);
+  out += ",\n    \"file\": ";
+  append_json_string(item.file, out);
+  out += ",\n    \"line\": ";
+  append_number(item.line, out);
+  out += ",\n    \"message\": ";
+  append_json_string(item.message, out);
+  out += ",\n    \"name\": ";
+  append_json_string(CHECK_NAMES[item.id], out);
+  out += "\n  }";
+}
+
+void json_close(std::size_t count, std::string& out) { out += count == 0 ? "[]\n" : "\n]\n"; }
+
 std::string format_json(const std::vector<report_item>& items) {
-  nlohmann::json all = nlohmann::json::array();
-  for (const report_item& item : items) {
-    all.push_back({{"file", item.file},
-                   {"line", item.line},
-                   {"column", item.column},
-                   {"name", CHECK_NAMES[item.id]},
-                   {"message", item.message}});
-  }
-  // Names that are not UTF-8 (bytes of another encoding) are shown with U+FFFD.
-  return all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i) append_json(items[i], i == 0, out);
+  json_close(items.size(), out);
+  return out;
 }

@@ -1,6 +1,7 @@
 // Findings as their reader sees them: line and column as the author's editor
 // counts them, the source line, the texts in the chosen language; printed in the
-// compilers' form or as JSON.
+// compilers' form or as JSON. They are read one at a time, so that a script with
+// many findings never holds its whole report at once.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +22,41 @@ struct report_item {
   std::string caret;          // blanks (and tabs where the line has them) up to the column, then "^"
 };
 
-// The findings of a checked script, in its order.
+// Where a script position stands: its line and column, and its line's bounds.
+struct report_place {
+  std::uint64_t line, column;
+  std::size_t line_begin, line_end;
+};
+
+// The findings of a checked script, in its order, one at a time.
+struct report_reader {
+  const script_reading* reading = nullptr;
+  std::string_view file;
+  message_language language = LANGUAGE_EN;
+  std::vector<std::size_t> positions;  // every position a finding names, sorted, once each
+  std::vector<report_place> places;    // the place of each of them
+  std::size_t next = 0;                // the next finding
+  std::string shown[2];                // room for a finding's texts in UTF-8
+};
+
+void report_begin(report_reader& reader, const script_reading& r, std::string_view file,
+                  message_language language);
+// Fills `item` with the next finding, using its strings' room again; false when
+// none is left.
+bool report_next(report_reader& reader, report_item& item);
+
+// All of them at once.
 void report_findings(const script_reading& r, std::string_view file, message_language language,
                      std::vector<report_item>& out);
 
 // "FILE:LINE:COLUMN: warning: MESSAGE [NAME]", the source line and the caret, and
-// the "note:" line.
+// the "note:" line, appended to `out`.
+void append_gcc(const report_item& item, std::string& out);
 std::string format_gcc(const report_item& item);
 
-// One JSON array of {file, line, column, name, message}.
+// One JSON array of {file, line, column, name, message}, written an object at a
+// time: `append_json` for each (`first` for the first opens the array), then
+// `json_close` with how many there were.
+void append_json(const report_item& item, bool first, std::string& out);
+void json_close(std::size_t count, std::string& out);
 std::string format_json(const std::vector<report_item>& items);

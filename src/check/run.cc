@@ -12,6 +12,7 @@
 #include "check/report.h"
 #include "check/terminal.h"
 #include "driver/files.h"
+#include "driver/io.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ int bad_usage(const std::string& why) {
 bool read_bytes(const char* path, script_text& bytes) {
   std::FILE* file = open_script(path);
   if (file == nullptr) return false;
+  alloc_or_exit(bytes, size_add_or_exit(length_hint(file), 1));
   char chunk[64 * 1024];
   for (;;) {
     const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
@@ -93,6 +95,13 @@ bool manifest_mode(const char* path, check_mode& mode) {
   const auto it = manifest.find("urq_mode");
   if (it == manifest.end() || !it->is_string()) return false;
   return parse_mode(it->get<std::string>(), mode);
+}
+
+// Writes what `out` holds once it has `at_least` bytes; a failed write is trouble.
+void flush_output(std::string& out, std::size_t at_least, bool& trouble) {
+  if (out.size() < at_least) return;
+  if (!write_output(out)) trouble = true;
+  out.clear();
 }
 
 // The system's error text for errno after the path, as perror has it.
@@ -150,8 +159,12 @@ int check_run(int argc, char** argv) {
 
   const message_language language = user_language();
   bool trouble = false;
-  bool found = false;
-  std::vector<report_item> all;
+  std::size_t found = 0;
+  // The report is written in pieces, so that a script with many findings never
+  // holds it whole in memory; the JSON array spans every file.
+  std::string out;
+  report_reader reader;
+  report_item item;
   for (const char* path : opt.files) {
     script_text bytes;
     if (!read_bytes(path, bytes)) {
@@ -163,26 +176,22 @@ int check_run(int argc, char** argv) {
     if (!opt.mode_given) manifest_mode(path, mode);
     script_reading reading;
     check_script(reading, std::move(bytes), mode);
-    std::vector<report_item> items;
-    report_findings(reading, path, language, items);
-    found = found || !items.empty();
-    if (opt.format == FORMAT_GCC) {
-      // Written in pieces, so that a script with many findings never holds its whole
-      // report in memory at once.
-      std::string out;
-      for (const report_item& item : items) {
-        out += format_gcc(item);
-        if (out.size() >= OUTPUT_PIECE) {
-          if (!write_output(out)) trouble = true;
-          out.clear();
-        }
+    report_begin(reader, reading, path, language);
+    while (report_next(reader, item)) {
+      if (opt.format == FORMAT_GCC) {
+        append_gcc(item, out);
+      } else {
+        append_json(item, found == 0, out);
       }
-      if (!out.empty() && !write_output(out)) trouble = true;
-    } else {
-      for (report_item& item : items) all.push_back(std::move(item));
+      ++found;
+      flush_output(out, OUTPUT_PIECE, trouble);
     }
+    flush_output(out, 1, trouble);
   }
-  if (opt.format == FORMAT_JSON && !write_output(format_json(all))) trouble = true;
+  if (opt.format == FORMAT_JSON) {
+    json_close(found, out);
+    flush_output(out, 1, trouble);
+  }
   if (std::fflush(stdout) != 0) trouble = true;
-  return trouble ? CHECK_TROUBLE : found ? CHECK_FINDINGS : CHECK_CLEAN;
+  return trouble ? CHECK_TROUBLE : found != 0 ? CHECK_FINDINGS : CHECK_CLEAN;
 }

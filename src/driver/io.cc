@@ -18,15 +18,14 @@ namespace {
 constexpr std::size_t READ_CHUNK = 64 * 1024;
 constexpr std::size_t WRITE_CHUNK = 256 * 1024;
 
-// The file's length, only as a hint for the first allocation; 0 when unknown.
+}  // namespace
+
 std::size_t length_hint(std::FILE* file) {
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || info.st_size <= 0) return 0;
   const auto size = static_cast<unsigned long long>(info.st_size);
   return size > static_cast<std::size_t>(-1) ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(size);
 }
-
-}  // namespace
 
 void decode_text_mode(text_decoder& decoder, script_text& text, std::size_t from) {
   if (decoder.ended) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string_view>
 
 #include "text/text.h"
@@ -34,6 +35,9 @@ std::size_t encode_text_mode(const char* in, std::size_t n, char* out);
 // opened or read; errno then tells why. Running out of memory, the C runtime's own
 // allocations included (ENOMEM), ends the run as out of memory.
 bool read_script(const char* path, script_text& text);
+
+// The open file's length, only as a hint for a first allocation; 0 when unknown.
+std::size_t length_hint(std::FILE* file);
 
 // Replaces the file at `path` whole, or not at all, by `first` then `second` in
 // text mode: they go to a new temporary file beside it, which is renamed over it
