@@ -218,11 +218,8 @@ void check_button(script_reading& r, const button_cut& cut) {
 }
 
 void check_blocks(script_reading& r, const label_table& table) {
-  // The new blocks by folded name: two with the same folded name and other actions.
-  struct named {
-    std::uint32_t hash;
-    std::uint32_t index;  // among the new blocks
-  };
+  // The new blocks, in the order they were made; each against the first earlier
+  // one whose name folds to the same: other actions under it are a finding.
   std::vector<const label_entry*> entries;
   entries.reserve(r.new_blocks.size());
   for (std::size_t i = 0; i < table.entry_count; ++i) {
@@ -230,34 +227,36 @@ void check_blocks(script_reading& r, const label_table& table) {
     if (e.kind == LABEL_GENERATED) entries.push_back(&e);
   }
   if (entries.size() != r.new_blocks.size()) return;  // cannot happen: one entry per new block
-  std::vector<named> names(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    fold_case_into(label_name(*entries[i]), r.utf8, r.folded);
-    names[i] = {hash_bytes(r.folded), static_cast<std::uint32_t>(i)};
-  }
-  std::sort(names.begin(), names.end(),
-            [](const named& a, const named& b) { return a.hash != b.hash ? a.hash < b.hash : a.index < b.index; });
-  for (std::size_t i = 0; i < names.size();) {
-    std::size_t j = i + 1;
-    while (j < names.size() && names[j].hash == names[i].hash) ++j;
-    // Each later block against the earlier ones of its group.
-    for (std::size_t b = i + 1; b < j; ++b) {
-      const label_entry& later = *entries[names[b].index];
-      const std::string folded = fold_case(label_name(later), r.utf8);
-      for (std::size_t a = i; a < b; ++a) {
-        const label_entry& first = *entries[names[a].index];
-        fold_case_into(label_name(first), r.utf8, r.folded);
-        if (r.folded != folded) continue;
-        if (label_body(first) == label_body(later)) break;  // the same actions: nothing differs
-        const std::size_t at = r.new_blocks[names[b].index];
-        if (at == NO_POSITION) break;
+  struct slot {
+    std::uint32_t entry;  // 1 + the index of the first block of a folded name; 0: empty
+    std::uint32_t hash;
+  };
+  std::size_t size = 16;
+  while (size < entries.size() + entries.size() / 2) size *= 2;
+  std::vector<slot> slots(size, {0, 0});
+  std::string first_folded;
+  for (std::size_t b = 0; b < entries.size(); ++b) {
+    const label_entry& later = *entries[b];
+    fold_case_into(label_name(later), r.utf8, r.folded);
+    const std::uint32_t hash = hash_bytes(r.folded);
+    for (std::size_t i = hash & (size - 1);; i = (i + 1) & (size - 1)) {
+      if (slots[i].entry == 0) {
+        slots[i] = {static_cast<std::uint32_t>(b + 1), hash};
+        break;
+      }
+      if (slots[i].hash != hash) continue;
+      const std::size_t a = slots[i].entry - 1;
+      const label_entry& first = *entries[a];
+      fold_case_into(label_name(first), r.utf8, first_folded);
+      if (first_folded != r.folded) continue;
+      const std::size_t at = r.new_blocks[b];
+      if (label_body(first) != label_body(later) && at != NO_POSITION) {
         finding& f = add_finding(r, BLOCKS_DIFFER_IN_CASE, at);
         f.text[0] = shorten(label_name(later), r.utf8);
         f.text[1] = shorten(label_name(first), r.utf8);
-        f.other = r.new_blocks[names[a].index];
-        break;
+        f.other = r.new_blocks[a];
       }
+      break;
     }
-    i = j;
   }
 }

@@ -1,6 +1,7 @@
 #include "check/charset.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -74,13 +75,14 @@ std::size_t utf8_length(std::string_view s) {
 bool is_utf8(std::string_view bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {
-    // Runs of ASCII, eight bytes a step.
-    while (i + 8 <= bytes.size()) {
-      std::uint64_t word = 0;
-      for (int j = 0; j < 8; ++j) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i + j])) << (8 * j);
-      if ((word & 0x8080808080808080ull) != 0) break;
-      i += 8;
+    // Runs of ASCII, sixteen bytes a step.
+    while (i + 16 <= bytes.size()) {
+      std::uint64_t words[2];
+      std::memcpy(words, bytes.data() + i, 16);
+      if (((words[0] | words[1]) & 0x8080808080808080ull) != 0) break;
+      i += 16;
     }
+    while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
     if (i == bytes.size()) break;
     const std::size_t n = utf8_length(bytes.substr(i));
     if (n == 0) return false;
@@ -96,16 +98,25 @@ std::string fold_case(std::string_view bytes, bool utf8) {
 }
 
 void fold_case_into(std::string_view bytes, bool utf8, std::string& out) {
-  out.assign(bytes);
+  out.resize(bytes.size());
+  char* const o = out.data();
   if (!utf8) {
-    for (char& c : out) c = static_cast<char>(CP1251_FOLD.to[static_cast<unsigned char>(c)]);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      o[i] = static_cast<char>(CP1251_FOLD.to[static_cast<unsigned char>(bytes[i])]);
     return;
   }
+  // ASCII letters by a table; a two-byte letter is folded when its first byte comes.
+  unsigned high = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    high |= c;
+    o[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
+  }
+  if (high < 0x80) return;
   for (std::size_t i = 0; i < out.size(); ++i) {
     auto c = static_cast<unsigned char>(out[i]);
-    if (c >= 'A' && c <= 'Z') {
-      out[i] = static_cast<char>(c + 32);
-    } else if (i + 1 < out.size()) {
+    if (c < 0x80) continue;
+    if (i + 1 < out.size()) {
       auto d = static_cast<unsigned char>(out[i + 1]);
       if (c == 0xD0 && d >= 0x90 && d <= 0x9F) {  // А-П
         out[i + 1] = static_cast<char>(d + 0x20);

@@ -38,6 +38,35 @@ void check_ctrl_z(script_reading& r, std::string_view after, std::size_t at) {
   f.count[1] = buttons;
 }
 
+// Puts the findings in the order of the script: by place, then by check, then in
+// the order they were found. Small keys are sorted and the findings moved once,
+// along the cycles of the order, rather than moved about by the sort.
+void sort_findings(finding_list& all) {
+  struct key {
+    std::size_t at;
+    std::uint32_t order;
+    check_id id;
+  };
+  std::vector<key> keys(all.size());
+  for (std::size_t i = 0; i < all.size(); ++i) keys[i] = {all[i].at, static_cast<std::uint32_t>(i), all[i].id};
+  std::sort(keys.begin(), keys.end(), [](const key& a, const key& b) {
+    return a.at != b.at ? a.at < b.at : a.id != b.id ? a.id < b.id : a.order < b.order;
+  });
+  std::vector<bool> placed(all.size());
+  for (std::size_t start = 0; start < all.size(); ++start) {
+    if (placed[start]) continue;
+    finding held = std::move(all[start]);
+    std::size_t to = start;
+    for (std::size_t from = keys[to].order; from != start; from = keys[to].order) {
+      all[to] = std::move(all[from]);
+      placed[to] = true;
+      to = from;
+    }
+    all[to] = std::move(held);
+    placed[to] = true;
+  }
+}
+
 bool silenced(const script_reading& r, const finding& f) {
   for (const silence& s : r.silences)
     if (f.at >= s.begin && f.at <= s.end && (s.checks >> f.id & 1) != 0) return true;
@@ -92,9 +121,7 @@ void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
 
   // The order of the script; one finding of a kind at a place.
   finding_list& all = r.findings;
-  std::stable_sort(all.begin(), all.end(), [](const finding& a, const finding& b) {
-    return a.at != b.at ? a.at < b.at : a.id < b.id;
-  });
+  sort_findings(all);
   all.erase(std::unique(all.begin(), all.end(),
                         [](const finding& a, const finding& b) { return a.at == b.at && a.id == b.id; }),
             all.end());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench/script_gen.h"
+#include "check/charset.h"
 #include "check/check.h"
 #include "check/report.h"
 #include "check/run.h"
@@ -429,6 +430,45 @@ TEST(Checks, JsonForm) {
     whole.push_back({{"file", item.file}, {"line", item.line}, {"column", item.column},
                      {"name", CHECK_NAMES[item.id]}, {"message", item.message}});
   EXPECT_EQ(format_json(items), whole.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+}
+
+// Letter case is folded as interpreters fold it: Latin and Cyrillic, in UTF-8 and
+// in cp1251; other bytes stay as they are.
+TEST(Checks, LetterCaseFolding) {
+  const struct {
+    const char* in;
+    bool utf8;
+    const char* out;
+  } rows[] = {
+      {"Room_12 GOTO", true, "room_12 goto"},
+      {"\xd0\x90\xd0\x9f\xd0\xa0\xd0\xaf\xd0\x81 \xd0\xb0", true, "\xd0\xb0\xd0\xbf\xd1\x80\xd1\x8f\xd1\x91 \xd0\xb0"},
+      {"\xc3\x80\xc3\x97\xc3\x9e\xc3\x9f", true, "\xc3\xa0\xc3\x97\xc3\xbe\xc3\x9f"},
+      {"\xd0\xd0\x90", true, "\xd0\xd0\xb0"},
+      {"\xc0\xdf\xa8\xe0 Z", false, "\xe0\xff\xb8\xe0 z"},
+  };
+  std::string reused = "a longer text than any row";
+  for (const auto& row : rows) {
+    EXPECT_EQ(fold_case(row.in, row.utf8), row.out) << row.in;
+    fold_case_into(row.in, row.utf8, reused);
+    EXPECT_EQ(reused, row.out) << row.in;
+  }
+}
+
+// " then " and " else " are found wherever they stand, 16 bytes a step or one by one,
+// and never at or past the end asked for.
+TEST(Checks, FindThen) {
+  for (std::size_t pad = 0; pad < 40; ++pad) {
+    for (const char* word : {" then ", " else ", " thenx", " tHen "}) {
+      const std::string text = std::string(pad, 'x') + " tt" + std::string(pad % 7, 'e') + word + "go\n" + std::string(pad, 'y');
+      const std::size_t at = pad + 3 + pad % 7;
+      const bool then = std::string_view(word) == " then ";
+      const bool other = std::string_view(word) == " else ";
+      EXPECT_EQ(find_then(text, 0, text.size(), false), then ? at : text.size()) << pad << word;
+      EXPECT_EQ(find_then(text, 0, text.size(), true), then || other ? at : text.size()) << pad << word;
+      EXPECT_EQ(find_then(text, 0, at, true), at) << pad << word;
+      EXPECT_EQ(find_then(text, at + 1, text.size(), true), text.size()) << pad << word;
+    }
+  }
 }
 
 // The bundled examples play as written, in every dialect.

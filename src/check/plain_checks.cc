@@ -9,9 +9,19 @@
 namespace {
 
 // One word that can only be a location's name: no blank, no "#...$", no operator.
+struct byte_set {
+  bool has[256];
+  constexpr explicit byte_set(std::string_view bytes) : has() {
+    for (const char c : bytes) has[static_cast<unsigned char>(c)] = true;
+  }
+};
+constexpr byte_set NOT_IN_NAMES(" #$+-*/<>=()&,\"'![]{}%");
+
 bool is_plain_name(std::string_view name) {
   if (name.empty()) return false;
-  return name.find_first_of(" #$+-*/<>=()&,\"'![]{}%") == std::string_view::npos;
+  for (const char c : name)
+    if (NOT_IN_NAMES.has[static_cast<unsigned char>(c)]) return false;
+  return true;
 }
 
 // A target that names no location.
@@ -24,10 +34,8 @@ void check_target_name(script_reading& r, std::string_view target, std::size_t c
 // The first place at or after `from` where `text` holds `word` (lower-case ASCII,
 // starting with a blank) in any letter case, or npos.
 std::size_t find_word(std::string_view text, std::string_view word, std::size_t from) {
-  for (std::size_t at = text.find(' ', from); at != std::string_view::npos; at = text.find(' ', at + 1)) {
-    if (text.size() - at < word.size()) return std::string_view::npos;
-    if (word_is(text.substr(at, word.size()), word)) return at;
-  }
+  for (std::size_t at = from; at + word.size() <= text.size(); ++at)
+    if (text[at] == ' ' && word_is(text.substr(at, word.size()), word)) return at;
   return std::string_view::npos;
 }
 

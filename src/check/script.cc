@@ -51,13 +51,12 @@ bool next_piece(piece_reader& reader, std::string_view& piece, std::size_t& piec
   const std::size_t end = find_either(text, start, '&', '\n');
   if (reader.in_if) {
     // The first " then " or " else " before the end, if any, cuts the piece there.
-    for (std::size_t i = text.find(' ', start); i < end; i = text.find(' ', i + 1)) {
-      if (i + 6 <= text.size() && (text.compare(i, 6, " then ") == 0 || text.compare(i, 6, " else ") == 0)) {
-        piece = text.substr(start, i - start);
-        piece_at = start;
-        reader.pos = i + 6;
-        return true;
-      }
+    const std::size_t i = find_then(text, start, end, true);
+    if (i < end) {
+      piece = text.substr(start, i - start);
+      piece_at = start;
+      reader.pos = i + 6;
+      return true;
     }
   }
   piece = text.substr(start, end - start);
@@ -65,6 +64,43 @@ bool next_piece(piece_reader& reader, std::string_view& piece, std::size_t& piec
   reader.pos = end + 1;
   if (end < text.size()) reader.in_if = false;
   return true;
+}
+
+namespace {
+
+// Whether the word after the blank at `i` is "then" (or, with `or_else`, "else"),
+// with a blank after it.
+bool then_at(std::string_view text, std::size_t i, bool or_else) {
+  if (i + 6 > text.size() || text[i + 5] != ' ') return false;
+  const char* const w = text.data() + i + 1;
+  return (w[0] == 't' && w[1] == 'h' && w[2] == 'e' && w[3] == 'n') ||
+         (or_else && w[0] == 'e' && w[1] == 'l' && w[2] == 's' && w[3] == 'e');
+}
+
+}  // namespace
+
+std::size_t find_then(std::string_view text, std::size_t from, std::size_t end, bool or_else) {
+  std::size_t i = from;
+#ifdef __SSE2__
+  // 16 positions a step: those with a blank and, one byte on, a "t" (or an "e")
+  // are looked at whole. The step may read past `end`, never past the text.
+  const char* const t = text.data();
+  for (; i < end && i + 17 <= text.size(); i += 16) {
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 1));
+    __m128i letter = _mm_cmpeq_epi8(next, _mm_set1_epi8('t'));
+    if (or_else) letter = _mm_or_si128(letter, _mm_cmpeq_epi8(next, _mm_set1_epi8('e')));
+    const __m128i blank = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), _mm_set1_epi8(' '));
+    for (auto maybe = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(blank, letter))); maybe != 0;
+         maybe &= maybe - 1) {
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(maybe));
+      if (at >= end) return end;
+      if (then_at(text, at, or_else)) return at;
+    }
+  }
+#endif
+  for (; i < end; ++i)
+    if (text[i] == ' ' && then_at(text, i, or_else)) return i;
+  return end;
 }
 
 std::string_view trim_piece(std::string_view piece, std::size_t& offset) {
@@ -85,14 +121,7 @@ std::string_view first_word(std::string_view statement) {
   return statement.substr(i, end - i);
 }
 
-bool word_is(std::string_view word, std::string_view lower) {
-  if (word.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    const char c = word[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != lower[i]) return false;
-  }
-  return true;
-}
+
 
 bool is_assignment(std::string_view statement, std::string_view& name) {
   const std::size_t eq = statement.find('=');
@@ -128,22 +157,38 @@ namespace {
 
 // The slot of `folded_name` in the index: the one that holds it, or the empty one
 // where it would go.
-std::size_t location_slot(const script_reading& r, std::string_view folded_name) {
+std::size_t location_slot(const script_reading& r, std::string_view folded_name, std::uint32_t hash) {
   const std::size_t mask = r.location_slots.size() - 1;
-  for (std::size_t i = hash_bytes(folded_name) & mask;; i = (i + 1) & mask) {
-    const std::uint32_t held = r.location_slots[i];
-    if (held == 0 || r.locations[held - 1].name == folded_name) return i;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const script_reading::location_slot& slot = r.location_slots[i];
+    if (slot.location == 0) return i;
+    if (slot.hash != hash) continue;
+    // The names lie together, so that a lookup touches little memory.
+    const std::uint32_t from = r.location_name_at[slot.location - 1];
+    const std::uint32_t to = r.location_name_at[slot.location];
+    if (std::string_view(r.location_names).substr(from, to - from) == folded_name) return i;
   }
 }
 
 // Indexes every location by its folded name; a name defined again keeps its first.
 void index_locations(script_reading& r) {
+  std::size_t bytes = 0;
+  for (const location& loc : r.locations) bytes = size_add_or_exit(bytes, loc.name.size());
+  if (bytes >= std::size_t{1} << 32) out_of_memory();
+  r.location_names.reserve(bytes);
+  r.location_name_at.reserve(r.locations.size() + 1);
+  for (const location& loc : r.locations) {
+    r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
+    r.location_names += loc.name;
+  }
+  r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
   std::size_t size = 16;
-  while (size < 2 * r.locations.size()) size *= 2;
-  r.location_slots.assign(size, 0);
+  while (size < r.locations.size() + r.locations.size() / 2) size *= 2;
+  r.location_slots.assign(size, {0, 0});
   for (std::size_t i = 0; i < r.locations.size(); ++i) {
-    std::uint32_t& slot = r.location_slots[location_slot(r, r.locations[i].name)];
-    if (slot == 0) slot = static_cast<std::uint32_t>(i + 1);
+    const std::uint32_t hash = hash_bytes(r.locations[i].name);
+    script_reading::location_slot& slot = r.location_slots[location_slot(r, r.locations[i].name, hash)];
+    if (slot.location == 0) slot = {static_cast<std::uint32_t>(i + 1), hash};
   }
 }
 
@@ -151,7 +196,7 @@ void index_locations(script_reading& r) {
 
 std::int64_t find_location(const script_reading& r, std::string_view folded_name) {
   if (r.location_slots.empty()) return -1;
-  const std::uint32_t held = r.location_slots[location_slot(r, folded_name)];
+  const std::uint32_t held = r.location_slots[location_slot(r, folded_name, hash_bytes(folded_name))].location;
   return static_cast<std::int64_t>(held) - 1;
 }
 
@@ -228,8 +273,7 @@ void read_locations(script_reading& r) {
   const std::string_view text = std::string_view(r.text).substr(0, r.script_end);
   std::size_t line = 0;
   while (line < text.size()) {
-    std::size_t end = text.find('\n', line);
-    if (end == std::string_view::npos) end = text.size();
+    const std::size_t end = find_either(text, line, '\n', '\n');
     std::size_t first = line;
     while (first < end && text[first] == ' ') ++first;
     if (first < end && text[first] == ':') {
@@ -239,8 +283,8 @@ void read_locations(script_reading& r) {
       r.locations.push_back(std::move(loc));
     } else {
       // The "then" of an "if" on this line, for the buttons in its branch.
-      const std::size_t then = text.substr(line, end - line).find(" then ");
-      if (then != std::string_view::npos) r.thens.push_back({line + then, end});
+      const std::size_t then = find_then(text, line, end, false);
+      if (then < end) r.thens.push_back({then, end});
     }
     line = end + 1;
   }

@@ -61,10 +61,17 @@ struct script_reading {
   script_text source;                   // the script as read: CR LF as LF, up to a Ctrl-Z
   script_text text;                     // cleaned, with the banner; the expansion's afterwards
   cleanup_record cleanup;               // what the clean-up deleted
+  std::size_t cleanup_hint = 0;         // where the last script position was found in `cleanup`
   std::size_t script_end = 0;           // where the cleaned script ends (its end sentinel starts)
   std::size_t searched_end = 0;         // where the expansion's searched text first ended
   std::vector<location> locations;      // every location line, in order
-  std::vector<std::uint32_t> location_slots;  // by folded name's hash: 1 + its first definition; 0 empty
+  struct location_slot {
+    std::uint32_t location;  // 1 + the index of a name's first definition; 0: empty
+    std::uint32_t hash;      // of its folded name, so that most other names are passed over at once
+  };
+  std::vector<location_slot> location_slots;  // open addressing by folded name
+  std::string location_names;                 // the folded names, one after the other...
+  std::vector<std::uint32_t> location_name_at;  // ...each from here to the next (one more at the end)
   std::string folded;                         // room for a name being folded
   std::vector<then_span> thens;         // in order
   std::vector<traced_block> blocks;     // in order
@@ -93,8 +100,18 @@ std::string_view trim_piece(std::string_view piece, std::size_t& offset);
 std::string_view first_word(std::string_view statement);
 
 // Whether `word` is `lower` (lower-case ASCII) in any letter case of its ASCII letters.
-bool word_is(std::string_view word, std::string_view lower);
+inline bool word_is(std::string_view word, std::string_view lower) {
+  if (word.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const char c = word[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != lower[i]) return false;
+  }
+  return true;
+}
 
+// The first position in [from, end) where " then " (or, with `or_else`, " else ")
+// starts in `text`, or `end`.
+std::size_t find_then(std::string_view text, std::size_t from, std::size_t end, bool or_else);
 // Whether the statement assigns a value ("name = ..."), and to what name.
 bool is_assignment(std::string_view statement, std::string_view& name);
 
@@ -116,8 +133,8 @@ std::int64_t find_location_folding(script_reading& r, std::string_view name);
 std::size_t clean_position(const script_reading& r, std::size_t searched);
 
 // The script position of a cleaned-text position.
-inline std::size_t script_position(const script_reading& r, std::size_t clean) {
-  return source_position(r.cleanup, clean);
+inline std::size_t script_position(script_reading& r, std::size_t clean) {
+  return source_position(r.cleanup, clean, r.cleanup_hint);
 }
 
 // The line of `text` around `pos`: from after the line end before it to the next

@@ -131,10 +131,21 @@ std::size_t clean_source(script_text& text, cleanup_record* record) {
 }
 
 std::size_t source_position(const cleanup_record& record, std::size_t clean) {
-  // The last deletion at or before `clean` tells how far the text had moved there.
+  std::size_t hint = 0;
+  return source_position(record, clean, hint);
+}
+
+std::size_t source_position(const cleanup_record& record, std::size_t clean, std::size_t& hint) {
+  // The last deletion at or before `clean` tells how far the text had moved there;
+  // `hint` is one past the last answer's. It and the next few are tried first.
   const std::vector<cleanup_event>& e = record.events;
   std::size_t lo = 0;
   std::size_t hi = e.size();
+  if (hint <= e.size() && (hint == 0 || e[hint - 1].clean <= clean)) {
+    lo = hint;
+    for (std::size_t step = 0; step < 4 && lo < e.size() && e[lo].clean <= clean; ++step) ++lo;
+    if (lo == e.size() || e[lo].clean > clean) hi = lo;
+  }
   while (lo < hi) {
     const std::size_t mid = lo + (hi - lo) / 2;
     if (e[mid].clean <= clean) {
@@ -143,6 +154,7 @@ std::size_t source_position(const cleanup_record& record, std::size_t clean) {
       hi = mid;
     }
   }
+  hint = lo;
   if (lo == 0) return clean;
   const cleanup_event& last = e[lo - 1];
   return clean - last.clean + last.source + last.length;

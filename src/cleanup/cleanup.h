@@ -34,3 +34,6 @@ std::size_t clean_source(script_text& text, cleanup_record* record = nullptr);
 
 // The position in the text as given of the byte now at `clean` in the cleaned text.
 std::size_t source_position(const cleanup_record& record, std::size_t clean);
+// The same, for a caller whose positions mostly go forward: `hint` remembers where
+// the last answer was found and is tried first.
+std::size_t source_position(const cleanup_record& record, std::size_t clean, std::size_t& hint);

@@ -97,4 +97,35 @@ TEST(CleanSourceScale, RulesMeetWhereverTheirBytesFall) {
   }
 }
 
+// A position of the cleaned text traced back to the script: every byte that stayed
+// is found where it stood, whether the positions are asked in order, backwards or
+// out of order with a remembered hint.
+TEST(CleanSourceScale, PositionsTraceBackToTheScript) {
+  std::string in;
+  for (int i = 0; i < 300; ++i) in += "p a" + std::to_string(i) + " /* c */ b ; note\n_ c\n";
+  in += "end\n";
+  script_text text = in;
+  cleanup_record record;
+  clean_source(text, &record);
+  ASSERT_GT(record.events.size(), 600u);
+  // Each cleaned byte stands in the script at its traced position, and the
+  // positions go forward as the text does.
+  std::vector<std::size_t> expected(text.size());
+  for (std::size_t c = 0; c < text.size(); ++c) {
+    expected[c] = source_position(record, c);
+    ASSERT_LT(expected[c], in.size());
+    ASSERT_EQ(in[expected[c]], text[c]) << c;
+    if (c > 0) ASSERT_GT(expected[c], expected[c - 1]) << c;
+  }
+  std::size_t hint = 0;
+  for (std::size_t c = 0; c < text.size(); ++c) {
+    ASSERT_EQ(source_position(record, c, hint), expected[c]) << c;
+  }
+  for (std::size_t c = text.size(); c-- > 0;) ASSERT_EQ(source_position(record, c, hint), expected[c]) << c;
+  for (std::size_t k = 0; k < 5000; ++k) {
+    const std::size_t c = (k * 7919) % text.size();
+    ASSERT_EQ(source_position(record, c, hint), expected[c]) << c;
+  }
+}
+
 }  // namespace
