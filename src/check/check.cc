@@ -90,7 +90,10 @@ void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
   finish_text_mode(decoder, bytes);
   r.source = std::move(bytes);
   r.utf8 = is_utf8(r.source);
-  if (z != nullptr) check_ctrl_z(r, after_z, r.source.size());
+  if (z != nullptr) {
+    check_ctrl_z(r, after_z, r.source.size());
+    r.ctrl_z_rest.assign(after_z, 0, after_z.find_first_of("\r\n"));
+  }
   std::string().swap(after_z);
 
   // The stages, as a run of mavo has them, the clean-up noting what it deletes.

@@ -124,9 +124,16 @@ t.qst:3:1: note: start it with one "_" to join it, or with something else to kee
     {"ctrl_z_before_the_end", MODE_URQW,
      ":start\npln a\n\x1apln b\nmavo x,y & z\nend\n",
      R"x(t.qst:3:1: warning: a byte 26 (Ctrl-Z) ends the script here for mavo: nothing after it is read (lines lost: 3, action buttons among them: 1) [ctrl-z]
-
+^Zpln b
 ^
 t.qst:3:1: note: remove the byte 26
+)x"},
+    {"ctrl_z_inside_a_line", MODE_URQW,
+     ":start\npln a\x1a b\r\nend\r\n",
+     R"x(t.qst:2:6: warning: a byte 26 (Ctrl-Z) ends the script here for mavo: nothing after it is read (lines lost: 2, action buttons among them: 0) [ctrl-z]
+pln a^Z b
+     ^
+t.qst:2:6: note: remove the byte 26
 )x"},
     {"ctrl_z_at_the_end", MODE_URQW,
      ":start\npln a\nend\n\x1a",

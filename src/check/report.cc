@@ -85,6 +85,12 @@ bool report_next(report_reader& reader, report_item& item) {
   fill_message_into(texts.note, reader.shown, f, other_line, item.note);
   const std::string_view line = text.substr(at.line_begin, at.line_end - at.line_begin);
   as_utf8_into(line, r.utf8, item.source_line);
+  if (f.id == CTRL_Z_CUT) {
+    // The editor's line goes on past the byte: shown as "^Z", then the rest.
+    item.source_line += "^Z";
+    as_utf8_into(r.ctrl_z_rest, r.utf8, reader.shown[0]);
+    item.source_line += reader.shown[0];
+  }
   const std::size_t upto = std::min(f.at, at.line_end) - at.line_begin;
   item.caret.clear();
   for (std::size_t i = 0; i < upto; ++i) {

@@ -59,6 +59,7 @@ struct script_reading {
   check_mode mode = MODE_URQW;
   bool utf8 = false;                    // the whole script is UTF-8 (else cp1251)
   script_text source;                   // the script as read: CR LF as LF, up to a Ctrl-Z
+  std::string ctrl_z_rest;              // what follows a Ctrl-Z on its line, to show it
   script_text text;                     // cleaned, with the banner; the expansion's afterwards
   cleanup_record cleanup;               // what the clean-up deleted
   std::size_t cleanup_hint = 0;         // where the last script position was found in `cleanup`
