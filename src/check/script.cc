@@ -172,10 +172,10 @@ std::size_t location_slot(const script_reading& r, std::string_view folded_name,
 
 // Indexes every location by its folded name; a name defined again keeps its first.
 void index_locations(script_reading& r) {
-  std::size_t bytes = 0;
-  for (const location& loc : r.locations) bytes = size_add_or_exit(bytes, loc.name.size());
-  if (bytes >= std::size_t{1} << 32) out_of_memory();
-  r.location_names.reserve(bytes);
+  std::uint64_t bytes = 0;
+  for (const location& loc : r.locations) bytes += loc.name.size();
+  if (bytes > 0xFFFFFFFFu) out_of_memory();  // the offsets are 32-bit
+  r.location_names.reserve(static_cast<std::size_t>(bytes));
   r.location_name_at.reserve(r.locations.size() + 1);
   for (const location& loc : r.locations) {
     r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
