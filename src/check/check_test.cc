@@ -452,6 +452,8 @@ TEST(Checks, LetterCaseFolding) {
       {"\xc3\x80\xc3\x97\xc3\x9e\xc3\x9f", true, "\xc3\xa0\xc3\x97\xc3\xbe\xc3\x9f"},
       {"\xd0\xd0\x90", true, "\xd0\xd0\xb0"},
       {"\xc0\xdf\xa8\xe0 Z", false, "\xe0\xff\xb8\xe0 z"},
+      {"@AZ[`az{ \x7f MAVO_Room LONG NAME", true, "@az[`az{ \x7f mavo_room long name"},
+      {"Room \xd0\x90" "BC Def Ghi Jkl", true, "room \xd0\xb0" "bc def ghi jkl"},
   };
   std::string reused = "a longer text than any row";
   for (const auto& row : rows) {
