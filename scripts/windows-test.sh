@@ -21,7 +21,7 @@
 #      and compares statuses and output byte for byte (CR LF read as LF);
 #   8. a console of the program's own (a terminal's, and a window's on Xvfb): the
 #      report shows and the run waits for a key;
-#   9. reads back mavo.exe's version resource and manifest through Windows's own
+#   9. reads back both programs' version resources and manifests through Windows's own
 #      interfaces;
 #  10. packs the Windows .zip and checks what it holds (its texts in CR LF).
 # Reads no input and asks nothing. A failed install or build stops it at once; the
@@ -830,17 +830,21 @@ echo "own console: $own_passed passed, $own_failed failed"
 phase "version resource and manifest"
 IFS=. read -ra version_parts <<<"$project_version.0.0.0"
 four_numbers="${version_parts[0]}.${version_parts[1]}.${version_parts[2]}.${version_parts[3]}"
-# What Windows reads of it, as its Properties dialog shows it.
-wine "$probe" version "$exe" | tr -d '\r' >"$scratch/version.txt" || true
-echo "mavo.exe's version resource, as Windows reads it (project version $project_version):"
-sed 's/^/  /' "$scratch/version.txt"
-for expected in "FixedFileVersion=$four_numbers" "FixedProductVersion=$four_numbers" \
-                "FileVersion=$project_version" "ProductVersion=$project_version" \
-                "ProductName=mavo" "OriginalFilename=mavo.exe"; do
-  grep -qxF "$expected" "$scratch/version.txt" || failed_step "version resource: no $expected"
+# What Windows reads of each program, as its Properties dialog shows it.
+for program in "$exe" "$check_exe"; do
+  name="$(basename "$program" .exe)"
+  version_file="$scratch/version-$name.txt"
+  wine "$probe" version "$program" | tr -d '\r' >"$version_file" || true
+  echo "$name.exe's version resource, as Windows reads it (project version $project_version):"
+  sed 's/^/  /' "$version_file"
+  for expected in "FixedFileVersion=$four_numbers" "FixedProductVersion=$four_numbers" \
+                  "FileVersion=$project_version" "ProductVersion=$project_version" \
+                  "ProductName=mavo" "InternalName=$name" "OriginalFilename=$name.exe"; do
+    grep -qxF "$expected" "$version_file" || failed_step "$name.exe version resource: no $expected"
+  done
+  grep -qx "FileDescription=$name: ..*" "$version_file" || failed_step "$name.exe version resource: no file description"
+  grep -qx 'LegalCopyright=.*The mavo authors' "$version_file" || failed_step "$name.exe version resource: no copyright"
 done
-grep -qx 'FileDescription=..*' "$scratch/version.txt" || failed_step "version resource: no file description"
-grep -qx 'LegalCopyright=.*The mavo authors' "$scratch/version.txt" || failed_step "version resource: no copyright"
 # The test programs carry none.
 if wine "$probe" version build/mingw32/tests/mavo_tests.exe | tr -d '\r' | grep -qv '^no version resource$'; then
   failed_step "mavo_tests.exe carries a version resource"
@@ -848,18 +852,21 @@ fi
 # The manifest: well-formed (a malformed one stops Windows from starting the program,
 # which wine does not do), and saying what it must, and no code page of its own.
 manifest="$scratch/manifest.xml"
-if wine "$probe" manifest "$exe" >"$manifest" && xmllint --noout "$manifest"; then
-  for expected in 'level="asInvoker"' \
-                  'longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true<' \
-                  '35138b9a-5d96-4fbd-8e2d-a2440225f93a' '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38' \
-                  '1f676c76-80e1-4239-95bb-83d0f6d0da78' '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a'; do
-    grep -qF "$expected" "$manifest" || failed_step "manifest: no $expected"
-  done
-  if grep -qi 'activeCodePage' "$manifest"; then failed_step "manifest: sets a code page"; fi
-  echo "manifest: $(wc -c <"$manifest") bytes, well-formed; asInvoker, Windows 7, 8, 8.1, 10/11, long paths"
-else
-  failed_step "manifest: missing or not well-formed"
-fi
+for program in "$exe" "$check_exe"; do
+  name="$(basename "$program" .exe)"
+  if wine "$probe" manifest "$program" >"$manifest" && xmllint --noout "$manifest"; then
+    for expected in 'level="asInvoker"' \
+                    'longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true<' \
+                    '35138b9a-5d96-4fbd-8e2d-a2440225f93a' '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38' \
+                    '1f676c76-80e1-4239-95bb-83d0f6d0da78' '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a'; do
+      grep -qF "$expected" "$manifest" || failed_step "$name.exe manifest: no $expected"
+    done
+    if grep -qi 'activeCodePage' "$manifest"; then failed_step "$name.exe manifest: sets a code page"; fi
+    echo "$name.exe manifest: $(wc -c <"$manifest") bytes, well-formed; asInvoker, Windows 7, 8, 8.1, 10/11, long paths"
+  else
+    failed_step "$name.exe manifest: missing or not well-formed"
+  fi
+done
 
 # ---- 10. the Windows package ------------------------------------------------------
 phase "Windows package"
@@ -903,8 +910,10 @@ cmp "$scratch/packed.qst" "$scratch/$(basename "$castle").windows.qst" ||
   failed_step "the mavo.exe in $zip_file does not write what build/mingw32/mavo.exe writes"
 packed_dlls="$(dlls_not_of_windows "$packed_exe")"
 [[ -z "$packed_dlls" ]] || failed_step "the mavo.exe in $zip_file needs DLLs a bare Windows does not have: $packed_dlls"
-wine "$probe" version "$packed_exe" | tr -d '\r' | cmp -s - "$scratch/version.txt" ||
+wine "$probe" version "$packed_exe" | tr -d '\r' | cmp -s - "$scratch/version-mavo.txt" ||
   failed_step "the mavo.exe in $zip_file lost its version resource"
+wine "$probe" version "$packed_check" | tr -d '\r' | cmp -s - "$scratch/version-mavo-check.txt" ||
+  failed_step "the mavo-check.exe in $zip_file lost its version resource"
 
 phase ""
 if ((${#failures[@]} > 0)); then
