@@ -227,13 +227,9 @@ void check_blocks(script_reading& r, const label_table& table) {
     if (e.kind == LABEL_GENERATED) entries.push_back(&e);
   }
   if (entries.size() != r.new_blocks.size()) return;  // cannot happen: one entry per new block
-  struct slot {
-    std::uint32_t entry;  // 1 + the index of the first block of a folded name; 0: empty
-    std::uint32_t hash;
-  };
-  std::size_t size = 16;
-  while (size < entries.size() + entries.size() / 2) size *= 2;
-  std::vector<slot> slots(size, {0, 0});
+  // The first block of each folded name.
+  const std::size_t size = slot_count(entries.size());
+  std::vector<name_slot> slots(size, {0, 0});
   std::string first_folded;
   for (std::size_t b = 0; b < entries.size(); ++b) {
     const label_entry& later = *entries[b];

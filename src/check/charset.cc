@@ -114,10 +114,9 @@ void fold_case_into(std::string_view bytes, bool utf8, std::string& out) {
     std::uint64_t w;
     std::memcpy(&w, bytes.data() + i, 8);
     high |= w;
-    if ((w & HIGH) == 0) {
-      const std::uint64_t upper = (w + 0x3F3F3F3F3F3F3F3Full) & ~(w + 0x2525252525252525ull) & HIGH;
-      w |= upper >> 2;
-    }
+    if ((w & HIGH) != 0) break;  // the rest byte by byte
+    const std::uint64_t upper = (w + 0x3F3F3F3F3F3F3F3Full) & ~(w + 0x2525252525252525ull) & HIGH;
+    w |= upper >> 2;
     std::memcpy(o + i, &w, 8);
   }
   for (; i < bytes.size(); ++i) {
@@ -126,11 +125,6 @@ void fold_case_into(std::string_view bytes, bool utf8, std::string& out) {
     o[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
   }
   if ((high & HIGH) == 0) return;
-  // A word with a byte of 0x80 or more was copied as it was: its ASCII letters too.
-  for (std::size_t j = 0; j < out.size(); ++j) {
-    const auto c = static_cast<unsigned char>(o[j]);
-    if (static_cast<unsigned char>(c - 'A') < 26) o[j] = static_cast<char>(c + 32);
-  }
   // A two-byte letter is folded when its first byte comes.
   for (i = 0; i < out.size(); ++i) {
     auto c = static_cast<unsigned char>(out[i]);

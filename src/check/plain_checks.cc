@@ -8,7 +8,7 @@
 
 namespace {
 
-// One word that can only be a location's name: no blank, no "#...$", no operator.
+// A set of bytes, looked up by a table.
 struct byte_set {
   bool has[256];
   constexpr explicit byte_set(std::string_view bytes) : has() {
@@ -17,6 +17,7 @@ struct byte_set {
 };
 constexpr byte_set NOT_IN_NAMES(" #$+-*/<>=()&,\"'![]{}%");
 
+// One word that can only be a location's name: no blank, no "#...$", no operator.
 bool is_plain_name(std::string_view name) {
   if (name.empty()) return false;
   for (const char c : name)

@@ -121,8 +121,6 @@ std::string_view first_word(std::string_view statement) {
   return statement.substr(i, end - i);
 }
 
-
-
 bool is_assignment(std::string_view statement, std::string_view& name) {
   const std::size_t eq = statement.find('=');
   if (eq == std::string_view::npos || eq == 0) return false;
@@ -160,12 +158,12 @@ namespace {
 std::size_t location_slot(const script_reading& r, std::string_view folded_name, std::uint32_t hash) {
   const std::size_t mask = r.location_slots.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const script_reading::location_slot& slot = r.location_slots[i];
-    if (slot.location == 0) return i;
+    const name_slot& slot = r.location_slots[i];
+    if (slot.entry == 0) return i;
     if (slot.hash != hash) continue;
     // The names lie together, so that a lookup touches little memory.
-    const std::uint32_t from = r.location_name_at[slot.location - 1];
-    const std::uint32_t to = r.location_name_at[slot.location];
+    const std::uint32_t from = r.location_name_at[slot.entry - 1];
+    const std::uint32_t to = r.location_name_at[slot.entry];
     if (std::string_view(r.location_names).substr(from, to - from) == folded_name) return i;
   }
 }
@@ -182,13 +180,11 @@ void index_locations(script_reading& r) {
     r.location_names += loc.name;
   }
   r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
-  std::size_t size = 16;
-  while (size < r.locations.size() + r.locations.size() / 2) size *= 2;
-  r.location_slots.assign(size, {0, 0});
+  r.location_slots.assign(slot_count(r.locations.size()), {0, 0});
   for (std::size_t i = 0; i < r.locations.size(); ++i) {
     const std::uint32_t hash = hash_bytes(r.locations[i].name);
-    script_reading::location_slot& slot = r.location_slots[location_slot(r, r.locations[i].name, hash)];
-    if (slot.location == 0) slot = {static_cast<std::uint32_t>(i + 1), hash};
+    name_slot& slot = r.location_slots[location_slot(r, r.locations[i].name, hash)];
+    if (slot.entry == 0) slot = {static_cast<std::uint32_t>(i + 1), hash};
   }
 }
 
@@ -196,7 +192,7 @@ void index_locations(script_reading& r) {
 
 std::int64_t find_location(const script_reading& r, std::string_view folded_name) {
   if (r.location_slots.empty()) return -1;
-  const std::uint32_t held = r.location_slots[location_slot(r, folded_name, hash_bytes(folded_name))].location;
+  const std::uint32_t held = r.location_slots[location_slot(r, folded_name, hash_bytes(folded_name))].entry;
   return static_cast<std::int64_t>(held) - 1;
 }
 
@@ -256,13 +252,7 @@ bool contains_ascii_word(std::string_view text, std::string_view word) {
   for (std::size_t at = text.find('_', anchor); at != std::string_view::npos; at = text.find('_', at + 1)) {
     const std::size_t begin = at - anchor;
     if (begin + word.size() > text.size()) return false;
-    bool same = true;
-    for (std::size_t i = 0; i < word.size() && same; ++i) {
-      char c = text[begin + i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      same = c == word[i];
-    }
-    if (same) return true;
+    if (word_is(text.substr(begin, word.size()), word)) return true;
   }
   return false;
 }

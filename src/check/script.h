@@ -55,6 +55,21 @@ struct button_view {
   std::string block;  // the block led to, for an expanded statement
 };
 
+// A slot of an open-addressing index over names: 1 + the index of what it names
+// (0: empty), and the name's hash, so that most other names are passed over at once.
+struct name_slot {
+  std::uint32_t entry;
+  std::uint32_t hash;
+};
+
+// How many slots an index of `count` names takes: a power of two, at most two
+// thirds of them full.
+inline std::size_t slot_count(std::size_t count) {
+  std::size_t size = 16;
+  while (size < count + count / 2) size *= 2;
+  return size;
+}
+
 struct script_reading {
   check_mode mode = MODE_URQW;
   bool utf8 = false;                    // the whole script is UTF-8 (else cp1251)
@@ -66,11 +81,7 @@ struct script_reading {
   std::size_t script_end = 0;           // where the cleaned script ends (its end sentinel starts)
   std::size_t searched_end = 0;         // where the expansion's searched text first ended
   std::vector<location> locations;      // every location line, in order
-  struct location_slot {
-    std::uint32_t location;  // 1 + the index of a name's first definition; 0: empty
-    std::uint32_t hash;      // of its folded name, so that most other names are passed over at once
-  };
-  std::vector<location_slot> location_slots;  // open addressing by folded name
+  std::vector<name_slot> location_slots;      // by folded name: its first definition
   std::string location_names;                 // the folded names, one after the other...
   std::vector<std::uint32_t> location_name_at;  // ...each from here to the next (one more at the end)
   std::string folded;                         // room for a name being folded
@@ -113,6 +124,7 @@ inline bool word_is(std::string_view word, std::string_view lower) {
 // The first position in [from, end) where " then " (or, with `or_else`, " else ")
 // starts in `text`, or `end`.
 std::size_t find_then(std::string_view text, std::size_t from, std::size_t end, bool or_else);
+
 // Whether the statement assigns a value ("name = ..."), and to what name.
 bool is_assignment(std::string_view statement, std::string_view& name);
 
