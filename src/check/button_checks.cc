@@ -87,7 +87,7 @@ void check_brace(script_reading& r, const button_cut& cut, std::size_t at, std::
     f.other = script_position(r, next->at);
     std::string_view name = line_around(r.source, f.other);
     while (!name.empty() && (name.front() == ' ' || name.front() == ':')) name.remove_prefix(1);
-    f.text[0] = shorten(name, r.utf8);
+    set_text(r, f, 0, name);
   }
 }
 
@@ -105,7 +105,7 @@ void check_target(script_reading& r, const button_cut& cut, std::size_t at, bool
       const std::size_t hash = folded_label.find(changed);
       std::size_t from = label.rfind('#', hash);
       std::size_t to = label.find('$', hash);
-      f.text[0] = std::string(label.substr(from, to - from + 1));
+      set_text(r, f, 0, label.substr(from, to - from + 1), WHOLE_TEXT);
     }
     return;
   }
@@ -117,10 +117,10 @@ void check_target(script_reading& r, const button_cut& cut, std::size_t at, bool
                          word.find_first_of("+-=<>*/()") != std::string_view::npos;
     if (command) {
       finding& f = add_finding(r, TARGET_IS_COMMAND, at);
-      f.text[0] = shorten(label, r.utf8);
+      set_text(r, f, 0, label);
     } else {
       finding& f = add_finding(r, TARGET_NOT_FOUND, at);
-      f.text[0] = shorten(label, r.utf8);
+      set_text(r, f, 0, label);
     }
     return;
   }
@@ -130,12 +130,12 @@ void check_target(script_reading& r, const button_cut& cut, std::size_t at, bool
   const bool goto_changes_loc = r.mode == MODE_URQW || r.mode == MODE_RIPURQ;
   if (goto_changes_loc ? target.reads_previous_loc : target.reads_current_loc) {
     finding& f = add_finding(r, PREVIOUS_LOC, at, goto_changes_loc ? 0 : 1);
-    f.text[0] = shorten(label, r.utf8);
-    f.text[1] = MODE_NAMES[r.mode];
+    set_text(r, f, 0, label);
+    set_text(r, f, 1, MODE_NAMES[r.mode]);
   }
   if (target.clears_first && actions_print(actions)) {
     finding& f = add_finding(r, CLS_WIPES, at);
-    f.text[0] = shorten(label, r.utf8);
+    set_text(r, f, 0, label);
   }
 }
 
@@ -151,8 +151,8 @@ void check_not_expanded(script_reading& r, const button_cut& cut, std::size_t at
     const std::string lower = fold_case(word, false);
     if ((lower == " then" || lower == " else") && word != " then" && word != " else") {
       finding& f = add_finding(r, NOT_EXPANDED, at, 1);
-      f.text[0] = std::string(word.substr(1));
-      f.text[1] = lower.substr(1);
+      set_text(r, f, 0, word.substr(1), WHOLE_TEXT);
+      set_text(r, f, 1, std::string_view(lower).substr(1), WHOLE_TEXT);
     }
     return;
   }
@@ -212,7 +212,7 @@ void check_button(script_reading& r, const button_cut& cut) {
     const std::size_t otherwise = actions.find(" else ");
     if (otherwise != std::string_view::npos && actions.substr(0, otherwise).find(" then ") == std::string_view::npos) {
       finding& f = add_finding(r, ELSE_SWALLOWED, at);
-      f.text[0] = shorten(actions.substr(otherwise + 6), r.utf8);
+      set_text(r, f, 0, actions.substr(otherwise + 6));
     }
   }
 }
@@ -248,8 +248,8 @@ void check_blocks(script_reading& r, const label_table& table) {
       const std::size_t at = r.new_blocks[b];
       if (label_body(first) != label_body(later) && at != NO_POSITION) {
         finding& f = add_finding(r, BLOCKS_DIFFER_IN_CASE, at);
-        f.text[0] = shorten(label_name(later), r.utf8);
-        f.text[1] = shorten(label_name(first), r.utf8);
+        set_text(r, f, 0, label_name(later));
+        set_text(r, f, 1, label_name(first));
         f.other = r.new_blocks[a];
       }
       break;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <deque>
 #include <vector>
 
 // The interpreter's dialect, by UrqW's names for them.
@@ -53,17 +54,20 @@ constexpr const char* CHECK_NAMES[CHECK_COUNT] = {
 constexpr std::size_t NO_POSITION = static_cast<std::size_t>(-1);
 
 // One finding. Positions count bytes of the script as read (CR LF as one LF, up to
-// a Ctrl-Z); the texts are script bytes, shown in the terminal's encoding.
+// a Ctrl-Z); its texts are script bytes, kept one after the other in the reading's
+// `finding_texts` (see `set_text`), shown in the terminal's encoding.
 struct finding {
   std::size_t at;                  // where it is reported
+  std::size_t other = NO_POSITION; // a second place, named by its line ("%L")
+  std::uint64_t count[2] = {0, 0}; // its "%3" and "%4"
+  std::size_t text_at[2] = {0, 0};     // where its "%1" and "%2" start in `finding_texts`...
+  std::uint32_t text_len[2] = {0, 0};  // ...and their lengths
   check_id id;
   std::uint8_t variant = 0;        // which of the check's messages
-  std::string text[2];             // the message's "%1" and "%2"
-  std::uint64_t count[2] = {0, 0}; // its "%3" and "%4"
-  std::size_t other = NO_POSITION; // a second place, named by its line ("%L")
 };
 
-using finding_list = std::vector<finding>;
+// In blocks, so that many findings grow without a copy of them all.
+using finding_list = std::deque<finding>;
 
 // The check whose name this is, or CHECK_COUNT.
 check_id check_by_name(std::string_view name);

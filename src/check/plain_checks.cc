@@ -29,7 +29,7 @@ bool is_plain_name(std::string_view name) {
 void check_target_name(script_reading& r, std::string_view target, std::size_t clean, std::uint8_t variant) {
   if (!is_plain_name(target) || find_location_folding(r, target) >= 0) return;
   finding& f = add_finding(r, UNKNOWN_LOCATION, script_position(r, clean), variant);
-  f.text[0] = shorten(target, r.utf8);
+  set_text(r, f, 0, target);
 }
 
 // The first place at or after `from` where `text` holds `word` (lower-case ASCII,
@@ -50,7 +50,7 @@ void check_missing_ampersand(script_reading& r, std::string_view text, std::size
       const std::string_view name = text.substr(name_at, end - name_at);
       if (!is_plain_name(name) || find_location_folding(r, name) < 0) continue;
       finding& f = add_finding(r, MISSING_AMPERSAND, script_position(r, clean + at + 1), variant);
-      f.text[0] = std::string(text.substr(at + 1, end - at - 1));
+      set_text(r, f, 0, text.substr(at + 1, end - at - 1), WHOLE_TEXT);
       return;
     }
   }
@@ -104,14 +104,15 @@ void check_statements(script_reading& r) {
   }
   for (std::size_t i = 0; i < r.locations.size(); ++i) {
     const location& loc = r.locations[i];
-    if (loc.name.empty()) continue;
-    const auto first = static_cast<std::size_t>(find_location(r, loc.name));
+    const std::string_view folded = location_name(r, i);
+    if (folded.empty()) continue;
+    const auto first = static_cast<std::size_t>(find_location(r, folded));
     if (first == i) continue;
     finding& f = add_finding(r, DUPLICATE_LOCATION, script_position(r, loc.at));
     std::string_view name = line_around(text, loc.at);
     while (!name.empty() && (name.front() == ' ' || name.front() == ':')) name.remove_prefix(1);
     while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    f.text[0] = shorten(name, r.utf8);
+    set_text(r, f, 0, name);
     f.other = script_position(r, r.locations[first].at);
   }
 }

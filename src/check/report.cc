@@ -73,8 +73,8 @@ bool report_next(report_reader& reader, report_item& item) {
   const report_place& at = place_at(reader, f.at);
   const std::uint64_t other_line = f.other == NO_POSITION ? 0 : place_at(reader, f.other).line;
   const message_text& texts = message_for(f, reader.language);
-  as_utf8_into(f.text[0], r.utf8, reader.shown[0]);
-  as_utf8_into(f.text[1], r.utf8, reader.shown[1]);
+  as_utf8_into(finding_text(r, f, 0), r.utf8, reader.shown[0]);
+  as_utf8_into(finding_text(r, f, 1), r.utf8, reader.shown[1]);
   item.file.assign(reader.file);
   item.line = at.line;
   item.column = at.column;

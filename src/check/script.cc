@@ -162,28 +162,17 @@ std::size_t location_slot(const script_reading& r, std::string_view folded_name,
     if (slot.entry == 0) return i;
     if (slot.hash != hash) continue;
     // The names lie together, so that a lookup touches little memory.
-    const std::uint32_t from = r.location_name_at[slot.entry - 1];
-    const std::uint32_t to = r.location_name_at[slot.entry];
-    if (std::string_view(r.location_names).substr(from, to - from) == folded_name) return i;
+    if (location_name(r, slot.entry - 1) == folded_name) return i;
   }
 }
 
 // Indexes every location by its folded name; a name defined again keeps its first.
 void index_locations(script_reading& r) {
-  std::uint64_t bytes = 0;
-  for (const location& loc : r.locations) bytes += loc.name.size();
-  if (bytes > 0xFFFFFFFFu) out_of_memory();  // the offsets are 32-bit
-  r.location_names.reserve(static_cast<std::size_t>(bytes));
-  r.location_name_at.reserve(r.locations.size() + 1);
-  for (const location& loc : r.locations) {
-    r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
-    r.location_names += loc.name;
-  }
-  r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
   r.location_slots.assign(slot_count(r.locations.size()), {0, 0});
   for (std::size_t i = 0; i < r.locations.size(); ++i) {
-    const std::uint32_t hash = hash_bytes(r.locations[i].name);
-    name_slot& slot = r.location_slots[location_slot(r, r.locations[i].name, hash)];
+    const std::string_view name = location_name(r, i);
+    const std::uint32_t hash = hash_bytes(name);
+    name_slot& slot = r.location_slots[location_slot(r, name, hash)];
     if (slot.entry == 0) slot = {static_cast<std::uint32_t>(i + 1), hash};
   }
 }
@@ -223,23 +212,41 @@ std::string_view line_around(std::string_view text, std::size_t pos) {
   return text.substr(begin, end - begin);
 }
 
-std::string shorten(std::string_view text, bool utf8, std::size_t limit) {
-  if (count_chars(text, utf8) <= limit) return std::string(text);
+void append_shortened(std::string& out, std::string_view text, bool utf8, std::size_t limit) {
+  if (limit == WHOLE_TEXT || count_chars(text, utf8) <= limit) {
+    out += text;
+    return;
+  }
   std::size_t cut = 0;
   for (std::size_t chars = 0; cut < text.size() && chars < limit; ++cut) {
     if (!utf8 || (static_cast<unsigned char>(text[cut]) & 0xC0) != 0x80) ++chars;
   }
   while (utf8 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) ++cut;
-  return std::string(text.substr(0, cut)) + "...";
+  out.append(text, 0, cut);
+  out += "...";
+}
+
+std::string shorten(std::string_view text, bool utf8, std::size_t limit) {
+  std::string out;
+  append_shortened(out, text, utf8, limit);
+  return out;
 }
 
 finding& add_finding(script_reading& r, check_id id, std::size_t at, std::uint8_t variant) {
-  r.findings.emplace_back();
-  finding& f = r.findings.back();
+  finding& f = r.findings.emplace_back();
   f.at = at;
   f.id = id;
   f.variant = variant;
   return f;
+}
+
+void set_text(script_reading& r, finding& f, int which, std::string_view text, std::size_t limit) {
+  std::string& all = r.finding_texts;
+  const std::size_t from = all.size();
+  append_shortened(all, text, r.utf8, limit);
+  if (all.size() - from > 0xFFFFFFFFu) out_of_memory();  // the lengths are 32-bit
+  f.text_at[which] = from;
+  f.text_len[which] = static_cast<std::uint32_t>(all.size() - from);
 }
 
 namespace {
@@ -268,9 +275,11 @@ void read_locations(script_reading& r) {
     while (first < end && text[first] == ' ') ++first;
     if (first < end && text[first] == ':') {
       if (!r.locations.empty()) r.locations.back().body_end = line;
-      location loc{fold_case(trim_blanks(text.substr(first + 1, end - first - 1)), r.utf8), first, text.size(),
-                   false, false, false};
-      r.locations.push_back(std::move(loc));
+      r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
+      fold_case_into(trim_blanks(text.substr(first + 1, end - first - 1)), r.utf8, r.folded);
+      r.location_names += r.folded;
+      if (r.location_names.size() > 0xFFFFFFFFu) out_of_memory();  // the offsets are 32-bit
+      r.locations.push_back({first, text.size(), false, false, false});
     } else {
       // The "then" of an "if" on this line, for the buttons in its branch.
       const std::size_t then = find_then(text, line, end, false);
@@ -278,6 +287,7 @@ void read_locations(script_reading& r) {
     }
     line = end + 1;
   }
+  r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
   index_locations(r);
   for (std::size_t i = 0; i < r.locations.size(); ++i) {
     location& loc = r.locations[i];

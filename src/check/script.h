@@ -16,8 +16,9 @@
 #include "text/text.h"
 
 // A location: a line whose first non-blank byte is ":", as interpreters read them.
+// Its name, what follows the ":" with letter case folded and blanks at the ends
+// dropped, is kept with the others (`location_name`).
 struct location {
-  std::string name;            // what follows the ":", letter case folded, blanks at the ends dropped
   std::size_t at;              // where its ":" stands in the cleaned text
   std::size_t body_end;        // where the next location's line starts (or the script ends)
   bool reads_previous_loc;     // its lines read previous_loc...
@@ -90,6 +91,7 @@ struct script_reading {
   std::vector<std::size_t> new_blocks;  // where the button of each new block stands in the script
   std::vector<silence> silences;
   finding_list findings;
+  std::string finding_texts;            // the texts of every finding, one after the other
   std::vector<button_view>* views = nullptr;  // when given: every keyword as read, in order
 };
 
@@ -136,6 +138,12 @@ bool is_command_word(std::string_view word);
 
 // ---- places ----
 
+// The folded name of the `index`-th location.
+inline std::string_view location_name(const script_reading& r, std::size_t index) {
+  const std::uint32_t from = r.location_name_at[index];
+  return std::string_view(r.location_names).substr(from, r.location_name_at[index + 1] - from);
+}
+
 // The index of the first location named `name` (as folded), or -1.
 std::int64_t find_location(const script_reading& r, std::string_view folded_name);
 // The same for a name as written, letter case not yet folded.
@@ -154,11 +162,24 @@ inline std::size_t script_position(script_reading& r, std::size_t clean) {
 // line end (LF or CR).
 std::string_view line_around(std::string_view text, std::size_t pos);
 
-// At most `limit` characters of `text`, with "..." where it was cut.
-std::string shorten(std::string_view text, bool utf8, std::size_t limit = 60);
+// How many characters a finding's text shows of a script's text; WHOLE_TEXT: all.
+constexpr std::size_t SHORT_TEXT = 60;
+constexpr std::size_t WHOLE_TEXT = 0;
+
+// At most `limit` characters of `text`, with "..." where it was cut, appended to `out`.
+void append_shortened(std::string& out, std::string_view text, bool utf8, std::size_t limit = SHORT_TEXT);
+std::string shorten(std::string_view text, bool utf8, std::size_t limit = SHORT_TEXT);
 
 // Adds a finding.
 finding& add_finding(script_reading& r, check_id id, std::size_t at, std::uint8_t variant = 0);
+
+// Sets the finding's "%1" (`which` 0) or "%2" (1) to at most `limit` characters of
+// `text`. A text of 4 GiB or more counts as running out of memory.
+void set_text(script_reading& r, finding& f, int which, std::string_view text, std::size_t limit = SHORT_TEXT);
+// The finding's "%1" (0) or "%2" (1).
+inline std::string_view finding_text(const script_reading& r, const finding& f, int which) {
+  return std::string_view(r.finding_texts).substr(f.text_at[which], f.text_len[which]);
+}
 
 // ---- the phases ----
 

@@ -116,10 +116,10 @@ void check_comment_in_text(script_reading& r, const cleanup_event& e) {
     }
   }
   finding& f = add_finding(r, COMMENT_IN_TEXT, e.source);
-  f.text[0] = shorten(text, r.utf8);
+  set_text(r, f, 0, text);
   std::string fixed(last);
   fixed += rest;
-  f.text[1] = shorten(fixed, r.utf8, 80);
+  set_text(r, f, 1, fixed, 80);
 }
 
 // A comment that runs over a lone CR: the editor shows the text after it on a line
@@ -134,7 +134,7 @@ void check_lone_cr(script_reading& r, const cleanup_event& e) {
       std::size_t end = comment.find('\r', text);
       if (end == std::string_view::npos) end = comment.size();
       finding& f = add_finding(r, LONE_CR, e.source + text);
-      f.text[0] = shorten(comment.substr(text, end - text), r.utf8);
+      set_text(r, f, 0, comment.substr(text, end - text));
       return;
     }
     cr = comment.find('\r', cr + 1);
@@ -161,23 +161,24 @@ void check_join(script_reading& r, const cleanup_event& e, const cleanup_event* 
     if (blank_before) return;  // a line of its own for both readings
     if (rest.find_first_not_of('_') == std::string_view::npos) {
       finding& f = add_finding(r, SEPARATOR_LINE, underscore);
-      f.text[0] = shorten(clean_line(clean, e.clean), r.utf8);
-      f.text[1].assign(1, '_');
-      f.text[1] += rest;
+      set_text(r, f, 0, clean_line(clean, e.clean));
+      std::string joined(1, '_');
+      joined += rest;
+      set_text(r, f, 1, joined, WHOLE_TEXT);
     } else {
       finding& f = add_finding(r, DOUBLE_UNDERSCORE, underscore);
-      f.text[0] = shorten(clean_line(clean, e.clean), r.utf8);
+      set_text(r, f, 0, clean_line(clean, e.clean));
     }
     return;
   }
   if (after_comment) {
     finding& f = add_finding(r, CONTINUATION_AFTER_COMMENT, underscore);
-    f.text[0] = shorten(clean_line(clean, e.clean), r.utf8);
+    set_text(r, f, 0, clean_line(clean, e.clean));
     return;
   }
   if (blank_before && first_text < line && !rest.empty()) {
     finding& f = add_finding(r, CONTINUATION_AFTER_EMPTY_LINE, underscore);
-    f.text[0] = shorten(rest, r.utf8);
+    set_text(r, f, 0, rest);
   }
 }
 
