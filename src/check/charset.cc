@@ -97,6 +97,22 @@ std::string fold_case(std::string_view bytes, bool utf8) {
   return out;
 }
 
+bool needs_folding(std::string_view bytes) {
+  // Eight bytes a step, as `fold_case_into` finds its capitals.
+  constexpr std::uint64_t HIGH = 0x8080808080808080ull;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes.data() + i, 8);
+    if ((w & HIGH) != 0 || ((w + 0x3F3F3F3F3F3F3F3Full) & ~(w + 0x2525252525252525ull) & HIGH) != 0) return true;
+  }
+  for (; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c >= 0x80 || (c >= 'A' && c <= 'Z')) return true;
+  }
+  return false;
+}
+
 void fold_case_into(std::string_view bytes, bool utf8, std::string& out) {
   out.resize(bytes.size());
   char* const o = out.data();

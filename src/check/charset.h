@@ -14,6 +14,9 @@ bool is_utf8(std::string_view bytes);
 std::string fold_case(std::string_view bytes, bool utf8);
 // The same, into `out`, whose room is used again.
 void fold_case_into(std::string_view bytes, bool utf8, std::string& out);
+// Whether folding could change `bytes`: they hold a capital ASCII letter or a
+// byte that is not ASCII.
+bool needs_folding(std::string_view bytes);
 
 // cp1251 bytes as UTF-8.
 std::string cp1251_to_utf8(std::string_view bytes);

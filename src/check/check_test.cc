@@ -461,6 +461,20 @@ TEST(Checks, LetterCaseFolding) {
     fold_case_into(row.in, row.utf8, reused);
     EXPECT_EQ(reused, row.out) << row.in;
   }
+  // A name that needs no folding is looked up as it is: folding must not change it.
+  // Every byte, alone and at each place of a 20-byte name (the 8-byte steps too).
+  for (int b = 1; b < 256; ++b) {
+    for (std::size_t at = 0; at < 20; at += 3) {
+      std::string name(20, 'q');
+      name[at] = static_cast<char>(b);
+      const bool needs = needs_folding(name);
+      EXPECT_EQ(needs, b >= 0x80 || (b >= 'A' && b <= 'Z')) << b << " at " << at;
+      if (!needs) {
+        EXPECT_EQ(fold_case(name, true), name) << b;
+        EXPECT_EQ(fold_case(name, false), name) << b;
+      }
+    }
+  }
 }
 
 // " then " and " else " are found wherever they stand, 16 bytes a step or one by one,

@@ -161,8 +161,8 @@ std::size_t location_slot(const script_reading& r, std::string_view folded_name,
     const name_slot& slot = r.location_slots[i];
     if (slot.entry == 0) return i;
     if (slot.hash != hash) continue;
-    // The names lie together, so that a lookup touches little memory.
-    if (location_name(r, slot.entry - 1) == folded_name) return i;
+    // A record holds its name: a lookup touches the slot and the record only.
+    if (location_record_name(r, slot.entry - 1) == folded_name) return i;
   }
 }
 
@@ -173,7 +173,7 @@ void index_locations(script_reading& r) {
     const std::string_view name = location_name(r, i);
     const std::uint32_t hash = hash_bytes(name);
     name_slot& slot = r.location_slots[location_slot(r, name, hash)];
-    if (slot.entry == 0) slot = {static_cast<std::uint32_t>(i + 1), hash};
+    if (slot.entry == 0) slot = {r.location_name_at[i] + 1, hash};
   }
 }
 
@@ -182,10 +182,15 @@ void index_locations(script_reading& r) {
 std::int64_t find_location(const script_reading& r, std::string_view folded_name) {
   if (r.location_slots.empty()) return -1;
   const std::uint32_t held = r.location_slots[location_slot(r, folded_name, hash_bytes(folded_name))].entry;
-  return static_cast<std::int64_t>(held) - 1;
+  if (held == 0) return -1;
+  std::uint32_t index;
+  std::memcpy(&index, r.location_names.data() + held - 1, 4);
+  return index;
 }
 
 std::int64_t find_location_folding(script_reading& r, std::string_view name) {
+  // Most names are written as they fold (no capital letter, nothing but ASCII).
+  if (!needs_folding(name)) return find_location(r, name);
   fold_case_into(name, r.utf8, r.folded);
   return find_location(r, r.folded);
 }
@@ -275,10 +280,14 @@ void read_locations(script_reading& r) {
     while (first < end && text[first] == ' ') ++first;
     if (first < end && text[first] == ':') {
       if (!r.locations.empty()) r.locations.back().body_end = line;
-      r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
       fold_case_into(trim_blanks(text.substr(first + 1, end - first - 1)), r.utf8, r.folded);
+      const std::size_t record = r.location_names.size();
+      if (record + 8 + r.folded.size() > 0xFFFFFFFFu) out_of_memory();  // the offsets are 32-bit
+      const std::uint32_t head[2] = {static_cast<std::uint32_t>(r.locations.size()),
+                                     static_cast<std::uint32_t>(r.folded.size())};
+      r.location_names.append(reinterpret_cast<const char*>(head), sizeof head);
       r.location_names += r.folded;
-      if (r.location_names.size() > 0xFFFFFFFFu) out_of_memory();  // the offsets are 32-bit
+      r.location_name_at.push_back(static_cast<std::uint32_t>(record));
       r.locations.push_back({first, text.size(), false, false, false});
     } else {
       // The "then" of an "if" on this line, for the buttons in its branch.
@@ -287,7 +296,6 @@ void read_locations(script_reading& r) {
     }
     line = end + 1;
   }
-  r.location_name_at.push_back(static_cast<std::uint32_t>(r.location_names.size()));
   index_locations(r);
   for (std::size_t i = 0; i < r.locations.size(); ++i) {
     location& loc = r.locations[i];

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,9 +83,9 @@ struct script_reading {
   std::size_t script_end = 0;           // where the cleaned script ends (its end sentinel starts)
   std::size_t searched_end = 0;         // where the expansion's searched text first ended
   std::vector<location> locations;      // every location line, in order
-  std::vector<name_slot> location_slots;      // by folded name: its first definition
-  std::string location_names;                 // the folded names, one after the other...
-  std::vector<std::uint32_t> location_name_at;  // ...each from here to the next (one more at the end)
+  std::vector<name_slot> location_slots;      // by folded name: its first definition (1 + its record)
+  std::string location_names;                 // a record for each: its index and length (32 bits each), then the name
+  std::vector<std::uint32_t> location_name_at;  // where each one's record starts
   std::string folded;                         // room for a name being folded
   std::vector<then_span> thens;         // in order
   std::vector<traced_block> blocks;     // in order
@@ -139,9 +140,13 @@ bool is_command_word(std::string_view word);
 // ---- places ----
 
 // The folded name of the `index`-th location.
+inline std::string_view location_record_name(const script_reading& r, std::size_t record) {
+  std::uint32_t length;
+  std::memcpy(&length, r.location_names.data() + record + 4, 4);
+  return std::string_view(r.location_names).substr(record + 8, length);
+}
 inline std::string_view location_name(const script_reading& r, std::size_t index) {
-  const std::uint32_t from = r.location_name_at[index];
-  return std::string_view(r.location_names).substr(from, r.location_name_at[index + 1] - from);
+  return location_record_name(r, r.location_name_at[index]);
 }
 
 // The index of the first location named `name` (as folded), or -1.
