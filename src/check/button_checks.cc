@@ -66,10 +66,9 @@ std::string assigned_variable(std::string_view actions, const std::vector<std::s
 }
 
 // Whether the button stands in the "then" branch of an "if" on its line.
-bool in_then_branch(const script_reading& r, std::size_t clean) {
-  const auto it = std::upper_bound(r.thens.begin(), r.thens.end(), clean,
-                                   [](std::size_t p, const then_span& t) { return p < t.then; });
-  return it != r.thens.begin() && clean < (it - 1)->line_end;
+bool in_then_branch(script_reading& r, std::size_t clean) {
+  const std::size_t next = then_after(r, clean);
+  return next > 0 && clean < r.thens[next - 1].line_end;
 }
 
 // The "}" of a brace form lies past the next location line, or in the blocks.
@@ -79,9 +78,9 @@ void check_brace(script_reading& r, const button_cut& cut, std::size_t at, std::
     add_finding(r, BRACE_RUNS_ON, at, 1);
     return;
   }
-  const auto next = std::upper_bound(r.locations.begin(), r.locations.end(), keyword_clean,
-                                     [](std::size_t p, const location& l) { return p < l.at; });
-  if (next != r.locations.end() && next->at < brace) {
+  const std::size_t after = location_after(r, keyword_clean);
+  if (after < r.locations.size() && r.locations[after].at < brace) {
+    const location* const next = &r.locations[after];
     finding& f = add_finding(r, BRACE_RUNS_ON, at);
     // The name as the author wrote it: the cleaned text is the expansion's by now.
     f.other = script_position(r, next->at);

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -495,6 +496,25 @@ TEST(Checks, FindThen) {
 }
 
 // The bundled examples play as written, in every dialect.
+// The search that starts where its last answer was gives std::upper_bound's answer
+// for positions that go forward, stay, jump far, or go back.
+TEST(Checks, UpperBoundFromHint) {
+  const std::vector<then_span> items = {{3, 0}, {7, 0}, {7, 0}, {8, 0}, {20, 0}, {21, 0}, {40, 0}, {41, 0}, {90, 0}};
+  std::vector<std::size_t> asked;
+  for (std::size_t p = 0; p < 100; ++p) asked.push_back(p);              // forward, one at a time
+  for (std::size_t p = 100; p-- > 0;) asked.push_back(p);                // backward
+  for (const std::size_t p : {5, 5, 95, 0, 41, 40, 7, 8, 2, 90, 89}) asked.push_back(p);  // jumps
+  std::size_t hint = 0;
+  for (const std::size_t p : asked) {
+    const auto expected = std::upper_bound(items.begin(), items.end(), p,
+                                           [](std::size_t q, const then_span& t) { return q < t.then; }) - items.begin();
+    EXPECT_EQ(upper_bound_from(items, &then_span::then, p, hint), static_cast<std::size_t>(expected)) << p;
+  }
+  const std::vector<then_span> none;
+  std::size_t empty_hint = 0;
+  EXPECT_EQ(upper_bound_from(none, &then_span::then, 5, empty_hint), 0u);
+}
+
 TEST(Checks, ExamplesAreClean) {
   for (const char* name : {"castle.qst", "zamok.qst"}) {
     const std::string bytes = file_bytes(fs::path(MAVO_SOURCE_DIR) / "examples" / name);

@@ -88,6 +88,8 @@ struct script_reading {
   std::vector<std::uint32_t> location_name_at;  // where each one's record starts
   std::string folded;                         // room for a name being folded
   std::vector<then_span> thens;         // in order
+  std::size_t location_hint = 0;        // the last answers of `location_after`...
+  std::size_t then_hint = 0;            // ...and of `then_after`
   std::vector<traced_block> blocks;     // in order
   std::vector<std::size_t> new_blocks;  // where the button of each new block stands in the script
   std::vector<silence> silences;
@@ -157,6 +159,37 @@ std::int64_t find_location_folding(script_reading& r, std::string_view name);
 // The cleaned-text position that a position of the searched text came from, or
 // NO_POSITION when it lies in a part the script did not write.
 std::size_t clean_position(const script_reading& r, std::size_t searched);
+
+// The first element of `items` (in order of `field`) whose `field` lies past `p`,
+// or the count of them. Tried first at and just after `hint`, the last answer,
+// since the buttons asking come in the order of the text.
+template <class T>
+std::size_t upper_bound_from(const std::vector<T>& items, std::size_t T::*field, std::size_t p,
+                             std::size_t& hint) {
+  if (hint <= items.size() && (hint == 0 || items[hint - 1].*field <= p)) {
+    for (int step = 0; step < 4; ++step, ++hint)
+      if (hint == items.size() || items[hint].*field > p) return hint;
+  }
+  std::size_t lo = 0, hi = items.size();
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (items[mid].*field <= p) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return hint = lo;
+}
+
+// The first location whose ":" stands after cleaned-text position `clean`.
+inline std::size_t location_after(script_reading& r, std::size_t clean) {
+  return upper_bound_from(r.locations, &location::at, clean, r.location_hint);
+}
+// The first line's "then" after cleaned-text position `clean`.
+inline std::size_t then_after(script_reading& r, std::size_t clean) {
+  return upper_bound_from(r.thens, &then_span::then, clean, r.then_hint);
+}
 
 // The script position of a cleaned-text position.
 inline std::size_t script_position(script_reading& r, std::size_t clean) {
