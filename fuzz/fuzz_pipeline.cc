@@ -106,8 +106,9 @@ std::string with_crlf(std::string_view in) {
 
 // mavo-check on the same bytes, in the dialect the input picks: its reading of every
 // keyword is the expansion's (the statements written in the result, in order, and
-// the counts), each finding has a place inside the script, and both output forms
-// hold together (the json form always parses, one object a finding).
+// the counts), the findings come in the script's order, each has a place inside
+// it, and both output forms hold together (the json form always parses, one object
+// a finding).
 void check_checker(std::string_view in, const pipeline_run& run, std::uint8_t pick) {
   std::vector<button_view> views;
   script_reading r;
@@ -143,6 +144,12 @@ void check_checker(std::string_view in, const pipeline_run& run, std::uint8_t pi
     }
   }
   MAVO_CHECK(expanded == run.count);
+  // The findings in the order of the script, one of a kind at a place.
+  for (std::size_t i = 1; i < r.findings.size(); ++i) {
+    const finding& a = r.findings[i - 1];
+    const finding& b = r.findings[i];
+    MAVO_CHECK(a.at < b.at || (a.at == b.at && a.id < b.id));
+  }
   std::vector<report_item> items;
   report_findings(r, "t.qst", pick & 4 ? LANGUAGE_RU : LANGUAGE_EN, items);
   MAVO_CHECK(items.size() == r.findings.size());

@@ -38,6 +38,9 @@ void check_ctrl_z(script_reading& r, std::string_view after, std::size_t at) {
   f.count[1] = buttons;
 }
 
+// How many runs in order are merged rather than sorted.
+constexpr std::size_t MERGED_RUNS = 16;
+
 // Puts the findings in the order of the script: by place, then by check, then in
 // the order they were found. Small keys are sorted and the findings moved once,
 // along the cycles of the order, rather than moved about by the sort.
@@ -49,9 +52,22 @@ void sort_findings(finding_list& all) {
   };
   std::vector<key> keys(all.size());
   for (std::size_t i = 0; i < all.size(); ++i) keys[i] = {all[i].at, static_cast<std::uint32_t>(i), all[i].id};
-  std::sort(keys.begin(), keys.end(), [](const key& a, const key& b) {
+  const auto before = [](const key& a, const key& b) {
     return a.at != b.at ? a.at < b.at : a.id != b.id ? a.id < b.id : a.order < b.order;
-  });
+  };
+  // Each phase of the check finds in the order of the script, so the keys come in
+  // a few runs already in order: these are merged, or, when there are many, sorted.
+  std::vector<std::size_t> runs;
+  for (std::size_t i = 1; i < keys.size() && runs.size() <= MERGED_RUNS; ++i)
+    if (before(keys[i], keys[i - 1])) runs.push_back(i);
+  if (runs.size() > MERGED_RUNS) {
+    std::sort(keys.begin(), keys.end(), before);
+  } else {
+    runs.push_back(keys.size());
+    for (std::size_t k = 0; k + 1 < runs.size(); ++k)
+      std::inplace_merge(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(runs[k]),
+                         keys.begin() + static_cast<std::ptrdiff_t>(runs[k + 1]), before);
+  }
   std::vector<bool> placed(all.size());
   for (std::size_t start = 0; start < all.size(); ++start) {
     if (placed[start]) continue;

@@ -515,6 +515,27 @@ TEST(Checks, UpperBoundFromHint) {
   EXPECT_EQ(upper_bound_from(none, &then_span::then, 5, empty_hint), 0u);
 }
 
+// Buttons inside the actions of buttons are read in rounds, one for each depth, so
+// their findings come in as many runs out of the script's order: a few are merged,
+// many sorted. Either way the report follows the lines, each button once.
+TEST(Checks, FindingsInOrderOfTheScript) {
+  for (const int depth : {3, 40}) {
+    std::string script = ":start\n";
+    for (int line = 0; line < 3; ++line) {
+      for (int level = 0; level < depth; ++level)
+        script += "mavo nowhere" + std::to_string(line) + "_" + std::to_string(level) + ",b & ";
+      script += "pln deep\n";
+    }
+    const std::vector<report_item> items = items_of(script, MODE_URQW, LANGUAGE_EN);
+    ASSERT_EQ(items.size(), static_cast<std::size_t>(3 * depth)) << depth;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      EXPECT_EQ(items[i].id, TARGET_NOT_FOUND);
+      EXPECT_EQ(items[i].line, 2 + i / static_cast<std::size_t>(depth)) << depth << " " << i;
+      if (i % static_cast<std::size_t>(depth) != 0) EXPECT_GT(items[i].column, items[i - 1].column) << depth << " " << i;
+    }
+  }
+}
+
 TEST(Checks, ExamplesAreClean) {
   for (const char* name : {"castle.qst", "zamok.qst"}) {
     const std::string bytes = file_bytes(fs::path(MAVO_SOURCE_DIR) / "examples" / name);
