@@ -349,6 +349,20 @@ pln Done. goto end_loc
           ^
 t.qst:2:11: note: write "& goto end_loc"
 )x"},
+    {"missing_ampersand_goto_before_earlier_proc_and_btn", MODE_URQW,
+     ":start\npln Press btn end_loc, proc nowhere, GOTO x, Proc end_loc or goto End_loc\nend\n:end_loc\nend\n",
+     R"x(t.qst:2:62: warning: "goto End_loc" stands inside printed text, with no "&" before it: the player sees it printed, and the jump never happens [missing-ampersand]
+pln Press btn end_loc, proc nowhere, GOTO x, Proc end_loc or goto End_loc
+                                                             ^
+t.qst:2:62: note: write "& goto End_loc"
+)x"},
+    {"missing_ampersand_proc_before_earlier_btn", MODE_URQW,
+     ":start\npln Press btn end_loc, or proc End_loc\nend\n:end_loc\nend\n",
+     R"x(t.qst:2:27: warning: "proc End_loc" stands inside printed text, with no "&" before it: the player sees it printed, and the jump never happens [missing-ampersand]
+pln Press btn end_loc, or proc End_loc
+                          ^
+t.qst:2:27: note: write "& proc End_loc"
+)x"},
     {"goto_word_in_text_not_a_location", MODE_URQW,
      ":start\npln Let us goto it\nend\n:check\nend\n",
      ""},

@@ -32,27 +32,37 @@ void check_target_name(script_reading& r, std::string_view target, std::size_t c
   set_text(r, f, 0, target);
 }
 
-// The first place at or after `from` where `text` holds `word` (lower-case ASCII,
-// starting with a blank) in any letter case, or npos.
-std::size_t find_word(std::string_view text, std::string_view word, std::size_t from) {
-  for (std::size_t at = from; at + word.size() <= text.size(); ++at)
-    if (text[at] == ' ' && word_is(text.substr(at, word.size()), word)) return at;
-  return std::string_view::npos;
-}
-
-// "goto", "proc" or "btn" and a location's name inside the text of another statement.
+// "goto", "proc" or "btn" and a location's name inside the text of another statement:
+// the first such "goto", else the first "proc", else the first "btn". The text is
+// read once, each blank looked at for the three words.
 void check_missing_ampersand(script_reading& r, std::string_view text, std::size_t clean, std::uint8_t variant) {
-  for (const std::string_view word : {std::string_view(" goto "), std::string_view(" proc "), std::string_view(" btn ")}) {
-    for (std::size_t at = find_word(text, word, 0); at != std::string_view::npos; at = find_word(text, word, at + 1)) {
+  static constexpr std::string_view WORDS[] = {" goto ", " proc ", " btn "};
+  std::size_t found[3] = {std::string_view::npos, std::string_view::npos, std::string_view::npos};
+  std::size_t found_end[3] = {0, 0, 0};
+  for (std::size_t at = 0; at + WORDS[2].size() <= text.size() && found[0] == std::string_view::npos; ++at) {
+    if (text[at] != ' ') continue;
+    const char next = static_cast<char>(text[at + 1] | 0x20);
+    if (next != 'g' && next != 'p' && next != 'b') continue;
+    for (int w = 0; w < 3; ++w) {
+      const std::string_view word = WORDS[w];
+      if (found[w] != std::string_view::npos || at + word.size() > text.size() ||
+          !word_is(text.substr(at, word.size()), word))
+        continue;
       const std::size_t name_at = at + word.size();
       std::size_t end = name_at;
       while (end < text.size() && text[end] != ' ' && text[end] != ',') ++end;
       const std::string_view name = text.substr(name_at, end - name_at);
       if (!is_plain_name(name) || find_location_folding(r, name) < 0) continue;
-      finding& f = add_finding(r, MISSING_AMPERSAND, script_position(r, clean + at + 1), variant);
-      set_text(r, f, 0, text.substr(at + 1, end - at - 1), WHOLE_TEXT);
-      return;
+      found[w] = at;
+      found_end[w] = end;
     }
+  }
+  for (int w = 0; w < 3; ++w) {
+    if (found[w] == std::string_view::npos) continue;
+    const std::size_t at = found[w];
+    finding& f = add_finding(r, MISSING_AMPERSAND, script_position(r, clean + at + 1), variant);
+    set_text(r, f, 0, text.substr(at + 1, found_end[w] - at - 1), WHOLE_TEXT);
+    return;
   }
 }
 
