@@ -3,9 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
-#include <deque>
 #include <vector>
 
 // The interpreter's dialect, by UrqW's names for them.

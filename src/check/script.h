@@ -84,7 +84,7 @@ struct script_reading {
   std::size_t searched_end = 0;         // where the expansion's searched text first ended
   std::vector<location> locations;      // every location line, in order
   std::vector<name_slot> location_slots;      // by folded name: its first definition (1 + its record)
-  std::string location_names;                 // a record for each: its index and length (32 bits each), then the name
+  std::string location_names;                 // a record each: index and length (32 bits each), then the name
   std::vector<std::uint32_t> location_name_at;  // where each one's record starts
   std::string folded;                         // room for a name being folded
   std::vector<then_span> thens;         // in order
@@ -141,7 +141,7 @@ bool is_command_word(std::string_view word);
 
 // ---- places ----
 
-// The folded name of the `index`-th location.
+// The folded name in the location record at `record`, and of the `index`-th location.
 inline std::string_view location_record_name(const script_reading& r, std::size_t record) {
   std::uint32_t length;
   std::memcpy(&length, r.location_names.data() + record + 4, 4);
