@@ -110,6 +110,7 @@ void check_target(script_reading& r, const button_cut& cut, std::size_t at, bool
   }
   const std::int64_t found = find_location_folding(r, label);
   if (found < 0) {
+    if (location_elsewhere(r, label)) return;  // what waits there is that file's to check
     const std::string_view word = first_word(label);
     std::string_view assigned;
     const bool command = is_command_word(word) || is_assignment(label, assigned) ||

@@ -91,6 +91,18 @@ bool silenced(const script_reading& r, const finding& f) {
 
 }  // namespace
 
+void read_game_locations(script_text&& bytes, std::uint32_t file, std::vector<game_location>& out) {
+  const void* z = std::memchr(bytes.data(), CTRL_Z, bytes.size());
+  if (z != nullptr) bytes.resize(static_cast<std::size_t>(static_cast<const char*>(z) - bytes.data()));
+  text_decoder decoder;
+  decode_text_mode(decoder, bytes, 0);
+  finish_text_mode(decoder, bytes);
+  const bool utf8 = is_utf8(bytes);
+  bytes += END_SENTINEL;
+  clean_source(bytes);
+  add_game_locations(std::string_view(bytes).substr(0, bytes.size() - END_SENTINEL.size()), utf8, file, out);
+}
+
 void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
   r.mode = mode;
   // The script as mavo reads it: CR LF as LF, nothing from a Ctrl-Z on.

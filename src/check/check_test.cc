@@ -746,6 +746,46 @@ TEST_F(CheckProgram, SeveralFilesOneReport) {
 }
 
 // The dialect: UrqW's manifest.json beside the script names it, an option overrides it.
+// A game in several files: the files named from one folder see one another's
+// locations (UrqW plays them together); a file of another folder, or the same file
+// named twice, does not count.
+TEST_F(CheckProgram, GameInSeveralFiles) {
+  fs::create_directories("game");
+  fs::create_directories("other");
+  put("game/_part1.qst", ":start\nbtn Forest,Go\nmavo glade,Glade & pln Off.\ngoto nowhere\npln Done. goto forest\nend\n");
+  put("game/part2.qst", ":forest\nend\n:Glade\nend\n");
+  put("other/more.qst", ":nowhere\nend\n");
+  const auto places = [](const std::string& out) {
+    std::string found;
+    for (std::size_t at = out.find(": warning: "); at != std::string::npos; at = out.find(": warning: ", at + 1)) {
+      const std::size_t begin = out.rfind('\n', at) + 1;  // npos + 1 is 0
+      found += out.substr(begin, at - begin) + " " + out.substr(out.find('[', at), out.find(']', at) - out.find('[', at) + 1) + "\n";
+    }
+    return found;
+  };
+  std::string out, err;
+  EXPECT_EQ(run({"game/_part1.qst"}, out, err), 1);
+  EXPECT_EQ(places(out),
+            "game/_part1.qst:2:5 [unknown-location]\n"
+            "game/_part1.qst:3:1 [target-not-found]\n"
+            "game/_part1.qst:4:6 [unknown-location]\n");
+  const std::string together =
+      "game/_part1.qst:4:6 [unknown-location]\n"
+      "game/_part1.qst:5:11 [missing-ampersand]\n";
+  EXPECT_EQ(run({"game/_part1.qst", "game/part2.qst", "other/more.qst"}, out, err), 1);
+  EXPECT_EQ(places(out), together);
+  EXPECT_EQ(run({"./game/part2.qst", "game/_part1.qst"}, out, err), 1);
+  EXPECT_EQ(places(out), together);
+  EXPECT_EQ(run({"game/_part1.qst", "./game/_part1.qst"}, out, err), 1);
+  EXPECT_EQ(places(out),
+            "game/_part1.qst:2:5 [unknown-location]\n"
+            "game/_part1.qst:3:1 [target-not-found]\n"
+            "game/_part1.qst:4:6 [unknown-location]\n"
+            "./game/_part1.qst:2:5 [unknown-location]\n"
+            "./game/_part1.qst:3:1 [target-not-found]\n"
+            "./game/_part1.qst:4:6 [unknown-location]\n");
+}
+
 TEST_F(CheckProgram, ManifestNamesTheMode) {
   fs::create_directories("game");
   put("game/script.qst", ":start\npln Hello; world\nend\n");

@@ -1,5 +1,6 @@
 #include "check/run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -77,17 +78,22 @@ bool read_bytes(const char* path, script_text& bytes) {
   return !failed;
 }
 
-// The dialect that a manifest.json in the script's folder names, if any.
-bool manifest_mode(const char* path, check_mode& mode) {
-  std::string folder(path);
-  const std::size_t slash = folder.find_last_of(
+// The folder part of a path as given, up to and with its last separator ("" for none).
+std::string folder_of(const char* path) {
+  const std::string_view p(path);
+  const std::size_t slash = p.find_last_of(
 #ifdef _WIN32
       "/\\"
 #else
       "/"
 #endif
   );
-  folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+  return slash == std::string_view::npos ? std::string() : std::string(p.substr(0, slash + 1));
+}
+
+// The dialect that a manifest.json in the script's folder names, if any.
+bool manifest_mode(const char* path, check_mode& mode) {
+  const std::string folder = folder_of(path);
   script_text bytes;
   if (!read_bytes((folder + "manifest.json").c_str(), bytes)) return false;
   const nlohmann::json manifest = nlohmann::json::parse(bytes, nullptr, false);
@@ -95,6 +101,60 @@ bool manifest_mode(const char* path, check_mode& mode) {
   const auto it = manifest.find("urq_mode");
   if (it == manifest.end() || !it->is_string()) return false;
   return parse_mode(it->get<std::string>(), mode);
+}
+
+// A game in several files: UrqW plays all the .qst files of a game's folder
+// together, so the files named from one folder see one another's locations. For
+// each file, the locations of its folder's files (empty when it is alone there),
+// and which of them it is (a path named twice is one file).
+struct game_files {
+  std::vector<std::vector<game_location>> games;
+  std::vector<std::size_t> game_of;    // for each file named: its game, or NO_GAME
+  std::vector<std::uint32_t> file_id;  // for each file named: the first naming of its path
+};
+constexpr std::size_t NO_GAME = static_cast<std::size_t>(-1);
+
+// A path as the files of one game are told apart: "./x.qst" is "x.qst".
+std::string game_path_of(const char* path) {
+  std::string_view p(path);
+  while (p.size() >= 2 && p[0] == '.' && (p[1] == '/' || p[1] == '\\')) p.remove_prefix(2);
+  return std::string(p);
+}
+
+void read_games(const std::vector<const char*>& files, game_files& out) {
+  std::vector<std::string> paths, folders;
+  for (const char* file : files) {
+    paths.push_back(game_path_of(file));
+    folders.push_back(folder_of(paths.back().c_str()));
+  }
+  out.game_of.assign(files.size(), NO_GAME);
+  out.file_id.resize(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    out.file_id[i] = static_cast<std::uint32_t>(i);
+    for (std::size_t j = 0; j < i; ++j)
+      if (paths[i] == paths[j]) {
+        out.file_id[i] = out.file_id[j];
+        break;
+      }
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (out.game_of[i] != NO_GAME || out.file_id[i] != i) continue;
+    std::vector<std::size_t> members;
+    for (std::size_t j = i; j < files.size(); ++j)
+      if (out.file_id[j] == j && folders[j] == folders[i]) members.push_back(j);
+    if (members.size() < 2) continue;
+    std::vector<game_location> game;
+    for (const std::size_t j : members) {
+      script_text bytes;
+      if (read_bytes(files[j], bytes)) read_game_locations(std::move(bytes), static_cast<std::uint32_t>(j), game);
+    }
+    std::sort(game.begin(), game.end(), [](const game_location& a, const game_location& b) {
+      return a.name != b.name ? a.name < b.name : a.file < b.file;
+    });
+    out.games.push_back(std::move(game));
+    for (std::size_t j = 0; j < files.size(); ++j)
+      if (folders[j] == folders[i]) out.game_of[j] = out.games.size() - 1;
+  }
 }
 
 // Writes what `out` holds once it has `at_least` bytes; a failed write is trouble.
@@ -162,10 +222,13 @@ int check_run(int argc, char** argv) {
   std::size_t found = 0;
   // The report is written in pieces, so that a script with many findings never
   // holds it whole in memory; the JSON array spans every file.
+  game_files games;
+  read_games(opt.files, games);
   std::string out;
   report_reader reader;
   report_item item;
-  for (const char* path : opt.files) {
+  for (std::size_t f = 0; f < opt.files.size(); ++f) {
+    const char* const path = opt.files[f];
     script_text bytes;
     if (!read_bytes(path, bytes)) {
       report_trouble(path);
@@ -175,6 +238,10 @@ int check_run(int argc, char** argv) {
     check_mode mode = opt.mode;
     if (!opt.mode_given) manifest_mode(path, mode);
     script_reading reading;
+    if (games.game_of[f] != NO_GAME) {
+      reading.game = &games.games[games.game_of[f]];
+      reading.game_file = games.file_id[f];
+    }
     check_script(reading, std::move(bytes), mode);
     report_begin(reader, reading, path, language);
     while (report_next(reader, item)) {

@@ -195,6 +195,20 @@ std::int64_t find_location_folding(script_reading& r, std::string_view name) {
   return find_location(r, r.folded);
 }
 
+bool location_elsewhere(script_reading& r, std::string_view name) {
+  if (r.game == nullptr) return false;
+  if (needs_folding(name)) {
+    fold_case_into(name, r.utf8, r.folded);
+    name = r.folded;
+  }
+  const std::vector<game_location>& all = *r.game;
+  auto it = std::lower_bound(all.begin(), all.end(), name,
+                             [](const game_location& l, std::string_view n) { return l.name < n; });
+  for (; it != all.end() && it->name == name; ++it)
+    if (it->file != r.game_file) return true;
+  return false;
+}
+
 std::size_t clean_position(const script_reading& r, std::size_t searched) {
   while (searched >= r.searched_end) {
     // The last block that starts at or before it.
@@ -269,18 +283,41 @@ bool contains_ascii_word(std::string_view text, std::string_view word) {
   return false;
 }
 
+// Whether the line [line, end) of `text` is a location's: its first non-blank byte,
+// at `first`, is ":".
+bool is_location_line(std::string_view text, std::size_t line, std::size_t end, std::size_t& first) {
+  first = line;
+  while (first < end && text[first] == ' ') ++first;
+  return first < end && text[first] == ':';
+}
+
+// The name of the location whose ":" is at `first`, its line ending at `end`, as written.
+std::string_view location_line_name(std::string_view text, std::size_t first, std::size_t end) {
+  return trim_blanks(text.substr(first + 1, end - first - 1));
+}
+
 }  // namespace
+
+void add_game_locations(std::string_view cleaned, bool utf8, std::uint32_t file, std::vector<game_location>& out) {
+  std::string folded;
+  for (std::size_t line = 0, end; line < cleaned.size(); line = end + 1) {
+    end = find_either(cleaned, line, '\n', '\n');
+    std::size_t first;
+    if (!is_location_line(cleaned, line, end, first)) continue;
+    fold_case_into(location_line_name(cleaned, first, end), utf8, folded);
+    out.push_back({folded, file});
+  }
+}
 
 void read_locations(script_reading& r) {
   const std::string_view text = std::string_view(r.text).substr(0, r.script_end);
   std::size_t line = 0;
   while (line < text.size()) {
     const std::size_t end = find_either(text, line, '\n', '\n');
-    std::size_t first = line;
-    while (first < end && text[first] == ' ') ++first;
-    if (first < end && text[first] == ':') {
+    std::size_t first;
+    if (is_location_line(text, line, end, first)) {
       if (!r.locations.empty()) r.locations.back().body_end = line;
-      fold_case_into(trim_blanks(text.substr(first + 1, end - first - 1)), r.utf8, r.folded);
+      fold_case_into(location_line_name(text, first, end), r.utf8, r.folded);
       const std::size_t record = r.location_names.size();
       if (record + 8 + r.folded.size() > 0xFFFFFFFFu) out_of_memory();  // the offsets are 32-bit
       const std::uint32_t head[2] = {static_cast<std::uint32_t>(r.locations.size()),

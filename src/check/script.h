@@ -49,6 +49,13 @@ struct silence {
   std::uint32_t checks;  // a bit for each check_id
 };
 
+// A location of a game in several files: UrqW plays all the .qst files of a game
+// together, so a name that one of them defines leads somewhere from the others.
+struct game_location {
+  std::string name;    // what follows the ":", folded as in its own file
+  std::uint32_t file;  // which of the game's files defines it
+};
+
 // What the checker read of one keyword, kept only when a caller asks for it (the
 // tests compare it with what the expansion wrote).
 struct button_view {
@@ -96,6 +103,8 @@ struct script_reading {
   finding_list findings;
   std::string finding_texts;            // the texts of every finding, one after the other
   std::vector<button_view>* views = nullptr;  // when given: every keyword as read, in order
+  const std::vector<game_location>* game = nullptr;  // when given: the locations of every file of
+  std::uint32_t game_file = 0;                       //   the game, sorted by name; and which is this one
 };
 
 // ---- the statements of a line ----
@@ -155,6 +164,12 @@ inline std::string_view location_name(const script_reading& r, std::size_t index
 std::int64_t find_location(const script_reading& r, std::string_view folded_name);
 // The same for a name as written, letter case not yet folded.
 std::int64_t find_location_folding(script_reading& r, std::string_view name);
+
+// Whether another file of the script's game defines a location `name` (as written).
+bool location_elsewhere(script_reading& r, std::string_view name);
+
+// Appends the locations of a cleaned script, `file` of its game, to `out`.
+void add_game_locations(std::string_view cleaned, bool utf8, std::uint32_t file, std::vector<game_location>& out);
 
 // The cleaned-text position that a position of the searched text came from, or
 // NO_POSITION when it lies in a part the script did not write.
