@@ -108,9 +108,10 @@ void check_target(script_reading& r, const button_cut& cut, std::size_t at, bool
     }
     return;
   }
-  const std::int64_t found = find_location_folding(r, label);
+  const std::string_view folded = folded_name(r, label);
+  const std::int64_t found = find_location(r, folded);
   if (found < 0) {
-    if (location_elsewhere(r, label)) return;  // what waits there is that file's to check
+    if (location_elsewhere(r, folded)) return;  // what waits there is that file's to check
     const std::string_view word = first_word(label);
     std::string_view assigned;
     const bool command = is_command_word(word) || is_assignment(label, assigned) ||

@@ -89,25 +89,10 @@ bool silenced(const script_reading& r, const finding& f) {
   return false;
 }
 
-}  // namespace
-
-void read_game_locations(script_text&& bytes, std::uint32_t file, std::vector<game_location>& out) {
+// Turns the bytes of a file into the script as mavo reads it: CR LF as LF, nothing
+// from a Ctrl-Z on. Whether there was a Ctrl-Z, and what followed it.
+bool read_as_mavo(script_text& bytes, std::string& after_z) {
   const void* z = std::memchr(bytes.data(), CTRL_Z, bytes.size());
-  if (z != nullptr) bytes.resize(static_cast<std::size_t>(static_cast<const char*>(z) - bytes.data()));
-  text_decoder decoder;
-  decode_text_mode(decoder, bytes, 0);
-  finish_text_mode(decoder, bytes);
-  const bool utf8 = is_utf8(bytes);
-  bytes += END_SENTINEL;
-  clean_source(bytes);
-  add_game_locations(std::string_view(bytes).substr(0, bytes.size() - END_SENTINEL.size()), utf8, file, out);
-}
-
-void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
-  r.mode = mode;
-  // The script as mavo reads it: CR LF as LF, nothing from a Ctrl-Z on.
-  const void* z = std::memchr(bytes.data(), CTRL_Z, bytes.size());
-  std::string after_z;
   if (z != nullptr) {
     const auto at = static_cast<std::size_t>(static_cast<const char*>(z) - bytes.data());
     after_z.assign(bytes, at + 1, std::string::npos);
@@ -116,9 +101,27 @@ void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
   text_decoder decoder;
   decode_text_mode(decoder, bytes, 0);
   finish_text_mode(decoder, bytes);
+  return z != nullptr;
+}
+
+}  // namespace
+
+void read_game_locations(script_text&& bytes, std::uint32_t file, std::vector<game_location>& out) {
+  std::string after_z;
+  read_as_mavo(bytes, after_z);
+  const bool utf8 = is_utf8(bytes);
+  bytes += END_SENTINEL;
+  clean_source(bytes);
+  add_game_locations(std::string_view(bytes).substr(0, bytes.size() - END_SENTINEL.size()), utf8, file, out);
+}
+
+void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
+  r.mode = mode;
+  std::string after_z;
+  const bool ctrl_z = read_as_mavo(bytes, after_z);
   r.source = std::move(bytes);
   r.utf8 = is_utf8(r.source);
-  if (z != nullptr) {
+  if (ctrl_z) {
     check_ctrl_z(r, after_z, r.source.size());
     r.ctrl_z_rest.assign(after_z, 0, after_z.find_first_of("\r\n"));
   }

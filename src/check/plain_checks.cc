@@ -27,7 +27,7 @@ bool is_plain_name(std::string_view name) {
 
 // A target that names no location.
 void check_target_name(script_reading& r, std::string_view target, std::size_t clean, std::uint8_t variant) {
-  if (!is_plain_name(target) || find_location_folding(r, target) >= 0 || location_elsewhere(r, target)) return;
+  if (!is_plain_name(target) || location_exists(r, target)) return;
   finding& f = add_finding(r, UNKNOWN_LOCATION, script_position(r, clean), variant);
   set_text(r, f, 0, target);
 }
@@ -52,7 +52,7 @@ void check_missing_ampersand(script_reading& r, std::string_view text, std::size
       std::size_t end = name_at;
       while (end < text.size() && text[end] != ' ' && text[end] != ',') ++end;
       const std::string_view name = text.substr(name_at, end - name_at);
-      if (!is_plain_name(name) || (find_location_folding(r, name) < 0 && !location_elsewhere(r, name))) continue;
+      if (!is_plain_name(name) || !location_exists(r, name)) continue;
       found[w] = at;
       found_end[w] = end;
     }

@@ -220,10 +220,10 @@ int check_run(int argc, char** argv) {
   const message_language language = user_language();
   bool trouble = false;
   std::size_t found = 0;
-  // The report is written in pieces, so that a script with many findings never
-  // holds it whole in memory; the JSON array spans every file.
   game_files games;
   read_games(opt.files, games);
+  // The report is written in pieces, so that a script with many findings never
+  // holds it whole in memory; the JSON array spans every file.
   std::string out;
   report_reader reader;
   report_item item;

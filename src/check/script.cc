@@ -188,25 +188,26 @@ std::int64_t find_location(const script_reading& r, std::string_view folded_name
   return index;
 }
 
-std::int64_t find_location_folding(script_reading& r, std::string_view name) {
+std::string_view folded_name(script_reading& r, std::string_view name) {
   // Most names are written as they fold (no capital letter, nothing but ASCII).
-  if (!needs_folding(name)) return find_location(r, name);
+  if (!needs_folding(name)) return name;
   fold_case_into(name, r.utf8, r.folded);
-  return find_location(r, r.folded);
+  return r.folded;
 }
 
-bool location_elsewhere(script_reading& r, std::string_view name) {
+bool location_elsewhere(const script_reading& r, std::string_view folded_name) {
   if (r.game == nullptr) return false;
-  if (needs_folding(name)) {
-    fold_case_into(name, r.utf8, r.folded);
-    name = r.folded;
-  }
   const std::vector<game_location>& all = *r.game;
-  auto it = std::lower_bound(all.begin(), all.end(), name,
+  auto it = std::lower_bound(all.begin(), all.end(), folded_name,
                              [](const game_location& l, std::string_view n) { return l.name < n; });
-  for (; it != all.end() && it->name == name; ++it)
+  for (; it != all.end() && it->name == folded_name; ++it)
     if (it->file != r.game_file) return true;
   return false;
+}
+
+bool location_exists(script_reading& r, std::string_view name) {
+  const std::string_view folded = folded_name(r, name);
+  return find_location(r, folded) >= 0 || location_elsewhere(r, folded);
 }
 
 std::size_t clean_position(const script_reading& r, std::size_t searched) {

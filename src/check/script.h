@@ -162,11 +162,14 @@ inline std::string_view location_name(const script_reading& r, std::size_t index
 
 // The index of the first location named `name` (as folded), or -1.
 std::int64_t find_location(const script_reading& r, std::string_view folded_name);
-// The same for a name as written, letter case not yet folded.
-std::int64_t find_location_folding(script_reading& r, std::string_view name);
+// A name as written with its letter case folded: `name` itself where folding
+// changes nothing, else `r.folded`, valid until the next folding.
+std::string_view folded_name(script_reading& r, std::string_view name);
 
-// Whether another file of the script's game defines a location `name` (as written).
-bool location_elsewhere(script_reading& r, std::string_view name);
+// Whether another file of the script's game defines a location `folded_name`.
+bool location_elsewhere(const script_reading& r, std::string_view folded_name);
+// Whether a location `name` (as written) is defined in the script or elsewhere in its game.
+bool location_exists(script_reading& r, std::string_view name);
 
 // Appends the locations of a cleaned script, `file` of its game, to `out`.
 void add_game_locations(std::string_view cleaned, bool utf8, std::uint32_t file, std::vector<game_location>& out);
@@ -174,28 +177,6 @@ void add_game_locations(std::string_view cleaned, bool utf8, std::uint32_t file,
 // The cleaned-text position that a position of the searched text came from, or
 // NO_POSITION when it lies in a part the script did not write.
 std::size_t clean_position(const script_reading& r, std::size_t searched);
-
-// The first element of `items` (in order of `field`) whose `field` lies past `p`,
-// or the count of them. Tried first at and just after `hint`, the last answer,
-// since the buttons asking come in the order of the text.
-template <class T>
-std::size_t upper_bound_from(const std::vector<T>& items, std::size_t T::*field, std::size_t p,
-                             std::size_t& hint) {
-  if (hint <= items.size() && (hint == 0 || items[hint - 1].*field <= p)) {
-    for (int step = 0; step < 4; ++step, ++hint)
-      if (hint == items.size() || items[hint].*field > p) return hint;
-  }
-  std::size_t lo = 0, hi = items.size();
-  while (lo < hi) {
-    const std::size_t mid = lo + (hi - lo) / 2;
-    if (items[mid].*field <= p) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  return hint = lo;
-}
 
 // The first location whose ":" stands after cleaned-text position `clean`.
 inline std::size_t location_after(script_reading& r, std::size_t clean) {

@@ -137,24 +137,9 @@ std::size_t source_position(const cleanup_record& record, std::size_t clean) {
 
 std::size_t source_position(const cleanup_record& record, std::size_t clean, std::size_t& hint) {
   // The last deletion at or before `clean` tells how far the text had moved there;
-  // `hint` is one past the last answer's. It and the next few are tried first.
+  // `hint` is one past the last answer's.
   const std::vector<cleanup_event>& e = record.events;
-  std::size_t lo = 0;
-  std::size_t hi = e.size();
-  if (hint <= e.size() && (hint == 0 || e[hint - 1].clean <= clean)) {
-    lo = hint;
-    for (std::size_t step = 0; step < 4 && lo < e.size() && e[lo].clean <= clean; ++step) ++lo;
-    if (lo == e.size() || e[lo].clean > clean) hi = lo;
-  }
-  while (lo < hi) {
-    const std::size_t mid = lo + (hi - lo) / 2;
-    if (e[mid].clean <= clean) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  hint = lo;
+  const std::size_t lo = upper_bound_from(e, &cleanup_event::clean, clean, hint);
   if (lo == 0) return clean;
   const cleanup_event& last = e[lo - 1];
   return clean - last.clean + last.source + last.length;

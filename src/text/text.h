@@ -62,6 +62,30 @@ inline std::size_t find_either(std::string_view text, std::size_t from, char a, 
   return from;
 }
 
+// The first element of `items` (in order of `field`) whose `field` lies past `p`,
+// or the count of them. Tried first at and just after `hint`, the last answer, for
+// callers whose positions mostly go forward; a binary search otherwise.
+template <class T>
+std::size_t upper_bound_from(const std::vector<T>& items, std::size_t T::*field, std::size_t p,
+                             std::size_t& hint) {
+  std::size_t lo = 0;
+  std::size_t hi = items.size();
+  if (hint <= items.size() && (hint == 0 || items[hint - 1].*field <= p)) {
+    lo = hint;
+    for (int step = 0; step < 4 && lo < items.size() && items[lo].*field <= p; ++step) ++lo;
+    if (lo == items.size() || items[lo].*field > p) hi = lo;
+  }
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (items[mid].*field <= p) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return hint = lo;
+}
+
 // A 32-bit hash of the bytes, every bit of it depending on every byte, for the
 // run's hash tables. Only where names land in a table depends on it, never a result.
 std::uint32_t hash_bytes(std::string_view bytes, std::uint32_t seed = 0);
