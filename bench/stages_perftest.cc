@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "cleanup/cleanup.h"
-#include "driver/io.h"
-#include "driver/run.h"
+#include "common/io.h"
+#include "common/pipeline.h"
 #include "expand/expand.h"
 #include "labels/labels.h"
 #include "script_gen.h"

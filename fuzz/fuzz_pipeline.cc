@@ -15,8 +15,8 @@
 #include "check/check.h"
 #include "check/report.h"
 #include "cleanup/cleanup.h"
-#include "driver/io.h"
-#include "driver/run.h"
+#include "common/io.h"
+#include "common/pipeline.h"
 #include "reference.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "check/charset.h"
-#include "driver/io.h"
-#include "driver/run.h"
+#include "common/io.h"
+#include "common/pipeline.h"
 
 namespace {
 

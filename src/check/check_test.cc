@@ -18,8 +18,8 @@
 #include "check/check.h"
 #include "check/report.h"
 #include "check/run.h"
-#include "driver/io.h"
-#include "driver/run.h"
+#include "common/io.h"
+#include "common/pipeline.h"
 
 namespace {
 

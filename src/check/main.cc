@@ -1,7 +1,7 @@
 // mavo-check: reads qst scripts as mavo does and reports where they will not play
 // as written.
 #include "check/run.h"
-#include "driver/console.h"
+#include "common/console.h"
 #include "text/text.h"
 
 #ifdef _WIN32

@@ -12,8 +12,8 @@
 #include "check/check.h"
 #include "check/report.h"
 #include "check/terminal.h"
-#include "driver/files.h"
-#include "driver/io.h"
+#include "common/files.h"
+#include "common/io.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // mavo: rewrites the action buttons of a qst script into plain buttons and blocks.
-#include "driver/console.h"
+#include "common/console.h"
 #include "driver/run.h"
 
 #ifdef _WIN32

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/run.h"
+#include "common/pipeline.h"
 #include "expand/names.h"
 #include "reference.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/console.h"
+#include "common/console.h"
 
 namespace {
 

@@ -15,7 +15,23 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.h"
+// How a run of mavo ended, for the report of a console of the program's own.
+enum run_outcome : std::uint8_t {
+  RUN_USAGE,             // no script named: the usage text was printed
+  RUN_HELP,              // "--help": the usage text and what the program does
+  RUN_VERSION,           // "--version"
+  RUN_WRITTEN,           // mavo.qst was written
+  RUN_NOTHING_EXPANDED,  // no action button with actions: nothing was written
+  RUN_FAILED,            // a message was printed: status 1
+};
+
+struct run_facts {
+  run_outcome outcome = RUN_USAGE;
+  int arguments = 0;             // the arguments after the program's name
+  const char* script = nullptr;  // the script's path as given (the last argument)
+  std::uint64_t buttons = 0;     // action buttons expanded
+  std::uint64_t blocks = 0;      // blocks made for them
+};
 
 // The language of the reports: Russian where the user interface is Russian.
 enum ui_language : std::uint8_t { UI_ENGLISH, UI_RUSSIAN };

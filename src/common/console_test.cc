@@ -1,4 +1,4 @@
-#include "driver/console.h"
+#include "common/console.h"
 
 #include <gtest/gtest.h>
 

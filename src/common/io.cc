@@ -1,4 +1,4 @@
-#include "driver/io.h"
+#include "common/io.h"
 
 #include <bit>
 #include <cerrno>
@@ -11,7 +11,7 @@
 
 #include <sys/stat.h>
 
-#include "driver/files.h"
+#include "common/files.h"
 
 namespace {
 

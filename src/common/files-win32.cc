@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/files.h"
+#include "common/files.h"
 #include "text/text.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/io.h"
+#include "common/io.h"
 
 #include <gtest/gtest.h>
 
