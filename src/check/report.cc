@@ -99,6 +99,11 @@ bool report_next(report_reader& reader, report_item& item) {
     item.caret += c == '\t' ? '\t' : ' ';
   }
   item.caret += '^';
+  item.end_column = item.column + 1;
+  item.severity = SEVERITY_WARNING;
+  item.notes.clear();
+  if (!item.note.empty()) item.notes.push_back(report_note{item.line, item.column, item.note});
+  item.fixes.clear();
   return true;
 }
 

@@ -12,6 +12,23 @@
 #include "check/messages.h"
 #include "check/script.h"
 
+// A place that a finding's reader is pointed to, with what it says there: the
+// fix at the finding's own place, the first definition of a location, and so on.
+struct report_note {
+  std::uint64_t line, column;
+  std::string message;  // UTF-8
+};
+
+// A mechanical edit that mends a finding: the text from (line, column) up to
+// (end_line, end_column), the end excluded, becomes `replacement`; an insertion
+// where the two are equal. Columns are counted as the finding's.
+struct report_fix {
+  std::uint64_t line, column, end_line, end_column;
+  std::string replacement;  // UTF-8
+};
+
+enum report_severity : std::uint8_t { SEVERITY_WARNING, SEVERITY_ERROR };
+
 struct report_item {
   std::string file;    // the path as given, UTF-8 where the system's names are
   std::uint64_t line;  // 1-based: CR LF, LF and a lone CR each end a line
@@ -20,6 +37,10 @@ struct report_item {
   std::string message, note;  // UTF-8
   std::string source_line;    // UTF-8
   std::string caret;          // blanks (and tabs where the line has them) up to the column, then "^"
+  std::uint64_t end_column = 0;     // where the reported word ends on its line, excluded
+  report_severity severity = SEVERITY_WARNING;
+  std::vector<report_note> notes;   // the note first, at the finding's place, then the others
+  std::vector<report_fix> fixes;
 };
 
 // Where a script position stands: its line and column, and its line's bounds.
