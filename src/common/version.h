@@ -1,6 +1,6 @@
 // The version of mavo and mavo-check. It is given once, as the project's version in
 // CMakeLists.txt, which passes it to everything built on mavo_core as MAVO_VERSION
-// (a string literal, "1.2.0"), so that "mavo-check " MAVO_VERSION works as well.
+// (a string literal, "1.3.0"), so that "mavo-check " MAVO_VERSION works as well.
 #pragma once
 
 #include <string_view>
