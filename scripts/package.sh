@@ -38,21 +38,8 @@ fail() {
   exit 1
 }
 
-# Runs a command as root, through sudo when not root already.
-as_root() {
-  if [[ "$(id -u)" -eq 0 ]]; then "$@"; else sudo -n "$@"; fi
-}
-
-# Installs the named Debian packages, once the package lists are fresh.
-apt_updated=false
-apt_install() {
-  echo "installing: $*"
-  if [[ "$apt_updated" == false ]]; then
-    as_root apt-get update -q
-    apt_updated=true
-  fi
-  as_root apt-get install -y -q --no-install-recommends "$@"
-}
+# as_root, and apt_install: the named Debian packages, once the lists are fresh.
+source "$root/scripts/apt.sh"
 
 # ---- what the build needs ---------------------------------------------------------
 missing=()

@@ -58,9 +58,7 @@ failed_step() {
 
 # ---- 1. packages ----------------------------------------------------------------
 phase "packages"
-as_root() {
-  if [[ "$(id -u)" -eq 0 ]]; then "$@"; else sudo -n "$@"; fi
-}
+source "$root/scripts/apt.sh"
 missing=()
 command -v cmake >/dev/null || missing+=(cmake)
 command -v g++ >/dev/null || missing+=(g++)
@@ -80,9 +78,8 @@ if ((${#missing[@]} > 0)); then
   if [[ " ${missing[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
-  as_root apt-get update -q
   # Console programs need none of wine's recommended desktop libraries.
-  as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+  apt_install "${missing[@]}"
   echo "installed in $((SECONDS - install_start)) s"
 fi
 # wine takes its code pages from the locale of each run (LC_ALL): en_US gives the
