@@ -122,6 +122,8 @@ void check_target(script_reading& r, const button_cut& cut, std::size_t at, bool
     } else {
       finding& f = add_finding(r, TARGET_NOT_FOUND, at);
       set_text(r, f, 0, label);
+      const std::size_t label_clean = clean_position(r, cut.label_begin);
+      if (label_clean != NO_POSITION) suggest_location(r, f, label, label_clean);
     }
     return;
   }
@@ -145,6 +147,11 @@ void check_not_expanded(script_reading& r, const button_cut& cut, std::size_t at
   if (cut.kind == CUT_NOT_AT_START) {
     if (cut.at_text_start) {
       add_finding(r, NOT_EXPANDED, at, 0);
+      return;
+    }
+    // For mavo a UTF-8 byte order mark is text like any other.
+    if (r.bom != 0 && cut.before_len == 3 && std::string_view(cut.before, 3) == "\xEF\xBB\xBF") {
+      add_finding(r, NOT_EXPANDED, at, 4);
       return;
     }
     if (cut.before_len != 5) return;
