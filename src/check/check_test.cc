@@ -562,6 +562,51 @@ TEST(Checks, EveryCheckHasAPositiveCase) {
   }
 }
 
+// Each fix, applied to the script, gives what the note asks for, and the finding it
+// mends is gone; "what the fix makes" is the script with every fix applied.
+TEST(Checks, FixesMend) {
+  const struct {
+    const char* script;
+    const char* fixed;
+  } rows[] = {
+      {":start\npln Hello; world\nmavo start,Again & pln x\nend\n",
+       ":start\npln Hello##59$ world\nmavo start,Again & pln x\nend\n"},
+      {":start\ninstr s = \"a;b\"\nend\n", ":start\ninstr s = \"a##59$b\"\nend\n"},
+      {":start\njavascript = \"f(1);\"\nend\n", ":start\njavascript = \"f(1)\"\nend\n"},
+      {":start\njavascript = \"f(1); g(2)\"\nend\n", nullptr},  // no mechanical fix
+      {":crypto\nend\n:start\ngoto \xd1\x81rypto\nbtn cyrpto, Go\nmavo crypt,Go & pln x\nend\n",
+       ":crypto\nend\n:start\ngoto crypto\nbtn crypto, Go\nmavo crypto,Go & pln x\nend\n"},
+      {":start\nf1=f1-11 goto check\npln Done. goto check\nend\n:check\nend\n",
+       ":start\nf1=f1-11 & goto check\npln Done. & goto check\nend\n:check\nend\n"},
+      {":start\npln a\n_____\nmavo start,Go & pln x\nend\n", ":start\npln a\npln _____\nmavo start,Go & pln x\nend\n"},
+      {":start\npln a\n\n  \n_b\nmavo start,Go & pln x\nend\n", ":start\npln a\n_b\nmavo start,Go & pln x\nend\n"},
+      {":start\nif x THEN mavo start,Go & pln x\nend\n", ":start\nif x then mavo start,Go & pln x\nend\n"},
+      {":start\nmavo start,Go & {x=1\nend\n", ":start\nmavo start,Go & {x=1}\nend\n"},
+      {":start\n;mavo-check: ignore unknown-locaton\ngoto nowhere\nend\n",
+       ":start\n;mavo-check: ignore unknown-location\ngoto nowhere\nend\n"},
+  };
+  for (const auto& row : rows) {
+    script_reading r;
+    check_script(r, script_text(row.script), MODE_URQW);
+    std::string fixed(row.script);
+    std::vector<const finding*> with_fix;
+    for (const finding& f : r.findings)
+      if (f.fix_begin != NO_POSITION) with_fix.push_back(&f);
+    std::sort(with_fix.begin(), with_fix.end(), [](const finding* a, const finding* b) { return a->fix_begin > b->fix_begin; });
+    for (const finding* f : with_fix) fixed.replace(f->fix_begin, f->fix_end - f->fix_begin, finding_text(r, *f, 2));
+    if (row.fixed == nullptr) {
+      EXPECT_TRUE(with_fix.empty()) << row.script;
+      continue;
+    }
+    EXPECT_EQ(fixed, row.fixed) << row.script;
+    // The fixes are whole: none of the findings they mend is left.
+    script_reading again;
+    check_script(again, script_text(fixed), MODE_URQW);
+    for (const finding* f : with_fix)
+      for (const finding& g : again.findings) EXPECT_NE(g.id, f->id) << fixed << CHECK_NAMES[g.id];
+  }
+}
+
 // The Russian texts: the same place and name, the message and note in Russian.
 TEST(Checks, RussianMessages) {
   EXPECT_EQ(gcc_report(":start\ngoto nowhere\nend\n", MODE_URQW, LANGUAGE_RU),

@@ -268,6 +268,9 @@ void check_join(script_reading& r, const cleanup_event& e, const cleanup_event* 
       std::string joined(1, '_');
       joined += rest;
       set_text(r, f, 1, joined, WHOLE_TEXT);
+      // Printed, the line is no continuation any more.
+      set_text(r, f, 2, "pln ", WHOLE_TEXT);
+      f.fix_begin = f.fix_end = underscore;
     } else {
       finding& f = add_finding(r, DOUBLE_UNDERSCORE, underscore);
       set_text(r, f, 0, clean_line(clean, e.clean));
@@ -284,6 +287,21 @@ void check_join(script_reading& r, const cleanup_event& e, const cleanup_event* 
   if (blank_before && first_text < line && !rest.empty()) {
     finding& f = add_finding(r, CONTINUATION_AFTER_EMPTY_LINE, underscore);
     set_text(r, f, 0, rest);
+    // The fix removes the empty lines before it.
+    std::size_t begin = underscore;
+    while (begin > 0 && src[begin - 1] != '\n' && src[begin - 1] != '\r') --begin;
+    const std::size_t line_start = begin;
+    while (begin > 0) {
+      std::size_t up = begin - 1;  // the line end of the line before
+      while (up > 0 && src[up - 1] != '\n' && src[up - 1] != '\r') --up;
+      if (!all_blank(src.substr(up, begin - 1 - up))) break;
+      begin = up;
+    }
+    if (begin < line_start) {
+      set_text(r, f, 2, "", WHOLE_TEXT);
+      f.fix_begin = begin;
+      f.fix_end = line_start;
+    }
   }
 }
 
