@@ -1,6 +1,7 @@
 #include "check/script.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "check/charset.h"
 
@@ -410,10 +411,14 @@ std::u32string skeleton_of(std::string_view folded, bool utf8) {
 
 // The edit distance of `a` and `b` with adjacent letters swapped as one edit, or
 // `limit` + 1 once it is sure to exceed `limit`.
-std::size_t edit_distance(const std::u32string& a, const std::u32string& b, std::size_t limit) {
+std::size_t edit_distance(std::u32string_view a, std::u32string_view b, std::size_t limit,
+                          std::vector<std::size_t>& rows) {
   const std::size_t n = a.size(), m = b.size();
   if ((n > m ? n - m : m - n) > limit) return limit + 1;
-  std::vector<std::size_t> before(m + 1), row(m + 1), now(m + 1);
+  rows.assign(3 * (m + 1), 0);
+  std::size_t* before = rows.data();
+  std::size_t* row = before + (m + 1);
+  std::size_t* now = row + (m + 1);
   for (std::size_t j = 0; j <= m; ++j) row[j] = j;
   for (std::size_t i = 1; i <= n; ++i) {
     now[0] = i;
@@ -425,8 +430,10 @@ std::size_t edit_distance(const std::u32string& a, const std::u32string& b, std:
       best = std::min(best, d);
     }
     if (best > limit) return limit + 1;
-    before.swap(row);
-    row.swap(now);
+    std::size_t* oldest = before;
+    before = row;
+    row = now;
+    now = oldest;
   }
   return row[m];
 }
@@ -438,45 +445,71 @@ bool is_cyrillic(char32_t c) { return c >= 0x400 && c <= 0x4FF; }
 
 }  // namespace
 
+namespace {
+
+// A bit for each letter of `s`, modulo 64: an edit changes at most two of them.
+std::uint64_t letter_mask(std::u32string_view s) {
+  std::uint64_t mask = 0;
+  for (const char32_t c : s) mask |= std::uint64_t{1} << (c % 64);
+  return mask;
+}
+
+void add_suggestion_name(suggestion_index& index, std::string_view folded, bool utf8) {
+  const std::u32string letters = skeleton_of(folded, utf8);
+  index.letters += letters;
+  index.starts.push_back(static_cast<std::uint32_t>(index.letters.size()));
+  index.masks.push_back(letter_mask(letters));
+}
+
+void make_suggestions(script_reading& r) {
+  suggestion_index& index = r.suggestions;
+  index.made = true;
+  index.starts.push_back(0);
+  for (std::size_t i = 0; i < r.locations.size(); ++i) add_suggestion_name(index, location_name(r, i), r.utf8);
+  if (r.game == nullptr) return;
+  for (const game_location& l : *r.game) add_suggestion_name(index, l.file == r.game_file ? std::string_view() : l.name, r.utf8);
+}
+
+// The index of the nearest name to `wanted` within `limit` edits, or -1.
+std::int64_t nearest_name(script_reading& r, std::u32string_view wanted, std::size_t limit) {
+  suggestion_index& index = r.suggestions;
+  const std::uint64_t mask = letter_mask(wanted);
+  std::size_t best = limit + 1;
+  std::int64_t found = -1;
+  for (std::size_t i = 0; i + 1 < index.starts.size(); ++i) {
+    const std::size_t size = index.starts[i + 1] - index.starts[i];
+    if (size == 0 || (size > wanted.size() ? size - wanted.size() : wanted.size() - size) >= best) continue;
+    if (static_cast<std::size_t>(std::popcount(mask ^ index.masks[i])) > 2 * (best - 1)) continue;
+    const std::u32string_view s = std::u32string_view(index.letters).substr(index.starts[i], size);
+    const std::size_t d = edit_distance(wanted, s, best - 1, index.rows);
+    if (d < best) {
+      best = d;
+      found = static_cast<std::int64_t>(i);
+      if (d == 0) break;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
 void suggest_location(script_reading& r, finding& f, std::string_view name, std::size_t clean) {
   const std::u32string letters = code_points(name, r.utf8);
   const bool mixed = std::any_of(letters.begin(), letters.end(), is_latin) &&
                      std::any_of(letters.begin(), letters.end(), is_cyrillic);
   f.count[1] = mixed ? 1 : 0;
-  const std::u32string wanted = skeleton_of(fold_case(name, r.utf8), r.utf8);
-  const std::size_t limit = std::max<std::size_t>(1, wanted.size() / 4);
-  if (r.location_skeletons.size() != r.locations.size()) {
-    r.location_skeletons.clear();
-    r.location_skeletons.reserve(r.locations.size());
-    for (std::size_t i = 0; i < r.locations.size(); ++i)
-      r.location_skeletons.push_back(skeleton_of(location_name(r, i), r.utf8));
+  if (!r.suggestions.made) make_suggestions(r);
+  // Many jumps lead to the same missing name: it is looked for once.
+  const std::string folded = fold_case(name, r.utf8);
+  auto [it, is_new] = r.suggestions.asked.try_emplace(folded, -1);
+  if (is_new) {
+    const std::u32string wanted = skeleton_of(folded, r.utf8);
+    it->second = nearest_name(r, wanted, std::max<std::size_t>(1, wanted.size() / 4));
   }
-  std::size_t best = limit + 1;
-  std::string_view best_name;
-  for (std::size_t i = 0; i < r.locations.size(); ++i) {
-    const std::u32string& s = r.location_skeletons[i];
-    if (s.empty() || (s.size() > wanted.size() ? s.size() - wanted.size() : wanted.size() - s.size()) >= best) continue;
-    const std::size_t d = edit_distance(wanted, s, best - 1 < limit ? best - 1 : limit);
-    if (d < best) {
-      best = d;
-      best_name = location_written(r, i);
-    }
-  }
-  std::string other_name;
-  if (r.game != nullptr) {
-    for (const game_location& l : *r.game) {
-      if (l.file == r.game_file || l.name.empty()) continue;
-      const std::size_t len = count_chars(l.name, r.utf8);
-      if ((len > wanted.size() ? len - wanted.size() : wanted.size() - len) >= best) continue;
-      const std::size_t d = edit_distance(wanted, skeleton_of(l.name, r.utf8), std::min(best - 1, limit));
-      if (d < best) {
-        best = d;
-        other_name = l.written;
-        best_name = other_name;
-      }
-    }
-  }
-  if (best > limit || best_name.empty()) return;
+  if (it->second < 0) return;
+  const auto found = static_cast<std::size_t>(it->second);
+  const std::string_view best_name =
+      found < r.locations.size() ? location_written(r, found) : std::string_view((*r.game)[found - r.locations.size()].written);
   set_text(r, f, 1, best_name, WHOLE_TEXT);
   set_text(r, f, 2, best_name, WHOLE_TEXT);
   f.fix_begin = script_position(r, clean);

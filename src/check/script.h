@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "check/findings.h"
@@ -90,6 +91,19 @@ inline std::size_t slot_count(std::size_t count) {
   return size;
 }
 
+// The names a misspelt one is compared with, made on first need: the script's
+// locations, then those of the game's other files, each as letters (letter case
+// folded, Cyrillic look-alikes taken as Latin), one after the other, with a mask
+// of the letters each holds, so that most names are passed over at once.
+struct suggestion_index {
+  bool made = false;
+  std::u32string letters;
+  std::vector<std::uint32_t> starts;     // where each name starts in `letters`; one more for the end
+  std::vector<std::uint64_t> masks;      // a bit for each letter (modulo 64) the name holds
+  std::unordered_map<std::string, std::int64_t> asked;  // a folded name: the index of the name meant, or -1
+  std::vector<std::size_t> rows;         // room for the distance's three rows
+};
+
 struct script_reading {
   check_mode mode = MODE_URQW;
   // Set by the caller: whether findings about mavo's reading are kept when no action
@@ -118,7 +132,7 @@ struct script_reading {
   std::vector<traced_block> blocks;     // in order
   std::vector<std::size_t> new_blocks;  // where the button of each new block stands in the script
   std::vector<silence> silences;
-  std::vector<std::u32string> location_skeletons;  // for suggestions: every name as letters, made on first need
+  suggestion_index suggestions;         // made on the first name that leads nowhere
   finding_list findings;
   std::string finding_texts;            // the texts of every finding, one after the other
   std::vector<button_view>* views = nullptr;  // when given: every keyword as read, in order
@@ -204,7 +218,9 @@ std::string_view location_written(const script_reading& r, std::size_t index);
 
 // The edit distance of `a` and `b`, adjacent letters swapped counting as one edit,
 // or `limit` + 1 once it is sure to exceed `limit`.
-std::size_t edit_distance(const std::u32string& a, const std::u32string& b, std::size_t limit);
+// `rows` is room for the work, kept between calls.
+std::size_t edit_distance(std::u32string_view a, std::u32string_view b, std::size_t limit,
+                          std::vector<std::size_t>& rows);
 
 // For a finding on a name that leads nowhere, `name` as written at cleaned-text
 // position `clean`: the nearest location of the game, when one is close enough

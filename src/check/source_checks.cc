@@ -60,12 +60,13 @@ std::size_t directive_at(std::string_view comment) {
 
 // The nearest check name to a mistyped one, or "" when none is close.
 std::string_view nearest_check_name(std::string_view name) {
-  std::u32string wanted(name.begin(), name.end());
+  const std::u32string wanted(name.begin(), name.end());
   std::size_t best = std::max<std::size_t>(2, name.size() / 4) + 1;
   std::string_view found;
+  std::vector<std::size_t> rows;
   for (const char* known : CHECK_NAMES) {
     const std::string_view k(known);
-    const std::size_t d = edit_distance(wanted, std::u32string(k.begin(), k.end()), best - 1);
+    const std::size_t d = edit_distance(wanted, std::u32string(k.begin(), k.end()), best - 1, rows);
     if (d < best) {
       best = d;
       found = k;
