@@ -1,0 +1,39 @@
+// Time of mavo.expand on one script under node:
+//   node bench.js <mavo-urqw.js> <script> [runs] [limit-ms]
+// The script is read as cp1251 (each byte through the browser's windows-1251
+// decoder); after three runs to warm up, prints the median of `runs` (21) and fails
+// when it is over `limit-ms` (50).
+'use strict';
+const fs = require('fs');
+const vm = require('vm');
+
+const [modulePath, scriptPath, runsArg, limitArg] = process.argv.slice(2);
+const runs = Number(runsArg || 21);
+const limit = Number(limitArg || 50);
+const context = vm.createContext({ TextEncoder, TextDecoder, console });
+vm.runInContext(fs.readFileSync(modulePath, 'latin1'), context);
+const mavo = vm.runInContext('mavo', context);
+const bytes = fs.readFileSync(scriptPath);
+const text = new TextDecoder('windows-1251').decode(bytes).replace(/\u0098/g, '\u0000');
+
+let result = '';
+for (let i = 0; i < 3; ++i) result = mavo.expand(text, 'CP1251');
+if (result === text) {
+  console.log('FAIL the script has no action button to expand');
+  process.exit(1);
+}
+const times = [];
+for (let i = 0; i < runs; ++i) {
+  const start = process.hrtime.bigint();
+  mavo.expand(text, 'CP1251');
+  times.push(Number(process.hrtime.bigint() - start) / 1e6);
+}
+times.sort((a, b) => a - b);
+const median = times[Math.floor(times.length / 2)];
+console.log('expand of ' + scriptPath + ' (' + bytes.length + ' bytes, ' + result.length +
+            ' characters out): median ' + median.toFixed(1) + ' ms of ' + runs + ' runs (fastest ' +
+            times[0].toFixed(1) + ', slowest ' + times[times.length - 1].toFixed(1) + ')');
+if (median > limit) {
+  console.log('FAIL the median is over ' + limit + ' ms');
+  process.exit(1);
+}
