@@ -20,6 +20,10 @@ extern "C" {
 // the final sentinel. Yields the length of the result file, whose bytes are then at
 // mavo_result(); 0 when the program writes no result file (nothing to expand).
 std::size_t mavo_expand(const char* in, std::size_t n) {
+  // The program's memory rule: an allocation that fails ends the run, which here
+  // throws out of the module to expand's caller, the script left as it was.
+  static const bool rule_installed = (install_memory_rule(), true);
+  (void)rule_installed;
   result = std::string();
   script_text text;
   // Room for the text, the sentinel, the banner and the blocks, as the program's

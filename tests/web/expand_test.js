@@ -1,5 +1,5 @@
 // mavo.expand against the program, character for character:
-//   node expand_test.js <mavo-urqw.js> <mavo> <urqw-app or -> <file or folder>...
+//   node expand_test.js <mavo-urqw.js> <mavo> <urqw-app or -> [--out-of-memory <file>] <file or folder>...
 // Each script is read the way UrqW reads a game in each encoding (cp1251 through the
 // app's own win2unicode, or the browser's windows-1251 decoder where the app is
 // missing; UTF-8 as fetch's text() does), turned back into bytes, and given to the
@@ -13,7 +13,11 @@ const path = require('path');
 const vm = require('vm');
 const { spawnSync } = require('child_process');
 
-const [modulePath, mavoArg, appPath, ...inputs] = process.argv.slice(2);
+const [modulePath, mavoArg, appPath, ...rest] = process.argv.slice(2);
+// A script whose result the module's memory cannot hold (the program writes
+// gigabytes for it): expand must fail, and say so, with the text as it was.
+const outOfMemory = rest[0] === '--out-of-memory' ? rest[1] : null;
+const inputs = outOfMemory ? rest.slice(2) : rest;
 const mavoPath = mavoArg && path.resolve(mavoArg);
 if (!inputs.length) {
   console.error('usage: node expand_test.js <mavo-urqw.js> <mavo> <urqw-app or -> <file or folder>...');
@@ -187,6 +191,18 @@ for (const [what, before, expression, expected, lineCount] of cases) {
   }
 }
 console.log(cases.length + ' cases of the hook, the encodings and the failures');
+
+if (outOfMemory) {
+  const { mavo: fresh, lines } = load();
+  const text = decode(new Uint8Array(fs.readFileSync(outOfMemory)), 'CP1251');
+  if (fresh.expand(text, 'CP1251') !== text) fail(outOfMemory + ': out of memory, the text is not as it was');
+  if (lines.length !== 1 || !/^mavo: .*: out of memory$/.test(lines[0])) {
+    fail(outOfMemory + ': out of memory, the console says ' + JSON.stringify(lines));
+  }
+  // The module goes on working after the failure.
+  if (fresh.expand(GAME, 'CP1251') !== mavo.expand(GAME, 'CP1251')) fail('expand after running out of memory');
+  console.log('out of memory on ' + outOfMemory + ': ' + JSON.stringify(lines[0]));
+}
 
 fs.rmSync(work, { recursive: true, force: true });
 if (failures) {
