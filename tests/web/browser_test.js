@@ -59,7 +59,9 @@ folderGame('zamok_qst', { 'main.qst': program(zamok), 'manifest.json': manifest(
 
 // 2. A UTF-8 zip of two files: "_start.qst" comes first, its button leads to a
 // location of "tower.qst"; UrqW joins them, each after a CR LF.
-const start = crlf([':start', 'pln Добро пожаловать, traveller. Coins: #coins$', 'coins = 1',
+// The check mark has no byte in cp1251: the expansion must read the zip as UTF-8,
+// as its manifest.json says, though the page's own choice is cp1251.
+const start = crlf([':start', 'pln Добро пожаловать, traveller \u2713. Coins: #coins$', 'coins = 1',
                     'mavo tower,Подняться & pln Up the stairs. & coins = coins + 1', 'end']);
 const tower = crlf([':tower', 'pln The top of the tower. Coins: #coins$',
                     'mavo start,Спуститься & {pln Down again, ещё раз.', '  coins = coins * 10}',

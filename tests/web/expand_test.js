@@ -136,11 +136,13 @@ console.log('expand equals the program on ' + (compared - failures) + ' of ' + c
 // ---- the hook, the default encoding, and failures ----
 const GAME = 'First line\r\n:start\r\nmavo the_end,Leave & pln Bye\r\nend\r\n:the_end\r\npln Gone\r\nend\r\n';
 const CP_GAME = GAME.replace('Bye', '\u041f\u043e\u043a\u0430');  // Cyrillic, in both encodings
+const UTF_GAME = CP_GAME.replace('Leave', 'Leave \u4e00');  // a character cp1251 has no byte for
 const expandedCp = mavo.expand(CP_GAME, 'CP1251');
-const expandedUtf = mavo.expand(CP_GAME, 'UTF-8');
-if (expandedCp === CP_GAME || !expandedCp.endsWith('\r\nend\r\n')) fail('a game with an action button is not expanded');
+const expandedUtf = mavo.expand(UTF_GAME, 'UTF-8');
+if (expandedCp === CP_GAME || !expandedCp.endsWith('\r\nend\r\n')) fail('a cp1251 game with an action button is not expanded');
+if (expandedUtf === UTF_GAME || !expandedUtf.endsWith('\r\nend\r\n')) fail('a UTF-8 game with an action button is not expanded');
 if (decode(program(encode(CP_GAME, 'CP1251')), 'CP1251') !== expandedCp) fail('cp1251 game differs from the program');
-if (decode(program(encode(CP_GAME, 'UTF-8')), 'UTF-8') !== expandedUtf) fail('UTF-8 game differs from the program');
+if (decode(program(encode(UTF_GAME, 'UTF-8')), 'UTF-8') !== expandedUtf) fail('UTF-8 game differs from the program');
 
 // The version the project's CMakeLists.txt gives.
 const PROJECT_VERSION = /project\(mavo VERSION ([0-9.]+)/.exec(
@@ -153,10 +155,15 @@ const cases = [
    'var q = new Quest(' + JSON.stringify(CP_GAME) + '); [q.text, q.kind(), q instanceof Quest]',
    [expandedCp, 'quest', true], 0],
   ['the game\'s encoding from UrqW (UTF-8)', 'var encoding = "UTF-8"; function Quest(text) { this.text = text; }',
-   'new Quest(' + JSON.stringify(CP_GAME) + ').text', expandedUtf, 0],
+   'new Quest(' + JSON.stringify(UTF_GAME) + ').text', expandedUtf, 0],
   ['the game\'s encoding from UrqW (CP1251)', 'var encoding = "CP1251";',
+   'mavo.expand(' + JSON.stringify(UTF_GAME) + ')', UTF_GAME, 1],
+  ['the game\'s encoding from UrqW (cp1251 in lower case)', 'var encoding = "cp1251";',
    'mavo.expand(' + JSON.stringify(CP_GAME) + ')', expandedCp, 0],
-  ['cp1251 without UrqW', '', 'mavo.expand(' + JSON.stringify(CP_GAME) + ')', expandedCp, 0],
+  ['cp1251 without UrqW', '', 'mavo.expand(' + JSON.stringify(UTF_GAME) + ')', UTF_GAME, 1],
+  ['encoding names in any letter case', '',
+   '[mavo.expand(' + JSON.stringify(UTF_GAME) + ', "Utf-8"), mavo.expand(' + JSON.stringify(CP_GAME) + ', "Cp1251")]',
+   [expandedUtf, expandedCp], 0],
   ['evaluated twice, the text is expanded once', 'function Quest(text) { this.text = text; }',
    'eval(MODULE); new Quest(' + JSON.stringify(GAME) + ').text', mavo.expand(GAME, 'cp1251'), 0],
   ['a game without action buttons is the same string', '',
