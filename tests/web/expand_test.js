@@ -147,6 +147,8 @@ if (decode(program(encode(UTF_GAME, 'UTF-8')), 'UTF-8') !== expandedUtf) fail('U
 // The version the project's CMakeLists.txt gives.
 const PROJECT_VERSION = /project\(mavo VERSION ([0-9.]+)/.exec(
   fs.readFileSync(path.join(__dirname, '../../CMakeLists.txt'), 'utf8'))[1];
+// Every letter of cp1251's upper half, in a game of its own.
+const zamokText = decode(new Uint8Array(fs.readFileSync(path.join(__dirname, '../../examples/zamok.qst'))), 'CP1251');
 const cases = [
   // [what, UrqW's globals before the eval, expression, expected value, console lines]
   ['the version', '', 'mavo.version', PROJECT_VERSION, 0],
@@ -166,6 +168,10 @@ const cases = [
    [expandedUtf, expandedCp], 0],
   ['evaluated twice, the text is expanded once', 'function Quest(text) { this.text = text; }',
    'eval(MODULE); new Quest(' + JSON.stringify(GAME) + ').text', mavo.expand(GAME, 'cp1251'), 0],
+  ['cp1251 in a runtime without a windows-1251 decoder',
+   'var Decoder = TextDecoder; TextDecoder = function (label) {' +
+   ' if (!/^utf-?8$/.test(label)) throw new RangeError(label); return new Decoder(label); };',
+   'mavo.expand(' + JSON.stringify(CP_GAME + zamokText) + ', "CP1251")', mavo.expand(CP_GAME + zamokText, 'CP1251'), 0],
   ['a game without action buttons is the same string', '',
    'mavo.expand("\\r\\n:start\\r\\npln Hi\\u0000\\r\\nbtn start, Again\\r\\nend\\r\\n", "UTF-8")',
    '\r\n:start\r\npln Hi\u0000\r\nbtn start, Again\r\nend\r\n', 0],
