@@ -154,7 +154,7 @@ void check_game_duplicates(script_reading& r) {
         told = &add_finding(r, DUPLICATE_LOCATION, script_position(r, r.locations[i].at), 3);
         set_text(r, *told, 0, location_written(r, i));
         set_text(r, *told, 1, files[it->file].path, WHOLE_TEXT);
-        told->other = it->line;
+        told->other = static_cast<std::size_t>(it->line);
         told->other_file = it->file + 1;
         break;
       }
@@ -186,7 +186,7 @@ void check_game_duplicates(script_reading& r) {
       finding& f = add_finding(r, DUPLICATE_LOCATION, script_position(r, r.locations[i].at), variant);
       set_text(r, f, 0, location_written(r, i));
       set_text(r, f, 1, other.path, WHOLE_TEXT);
-      f.other = it->line;
+      f.other = static_cast<std::size_t>(it->line);
       f.other_file = it->file + 1;
       break;
     }
