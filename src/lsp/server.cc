@@ -326,11 +326,6 @@ void publish(server& s, document& d) {
       return a.name != b.name ? a.name < b.name : a.file < b.file;
     });
   }
-  std::vector<std::string> own;
-  for (const game_location& g : game)
-    if (g.file == self) own.push_back(g.name);
-  d.locations = std::move(own);
-
   script_reading reading;
   if (paths.size() >= 2) {
     reading.game = &game;
@@ -360,23 +355,28 @@ void publish(server& s, document& d) {
   notify("textDocument/publishDiagnostics", {{"uri", d.uri}, {"version", d.version}, {"diagnostics", diagnostics}});
 }
 
-// After a document's locations may have changed: the game's other open documents
-// are checked again when they have.
-void locations_changed(server& s, const document& d, const std::vector<std::string>& before) {
-  if (before == d.locations) return;
-  for (document& o : s.documents)
-    if (&o != &d && !o.path.empty() && same_path(o.folder, d.folder)) o.stale = true;
+// The names of a document's locations, as its game's other files see them.
+std::vector<std::string> own_locations(const document& d) {
+  std::vector<game_location> game;
+  read_game_locations(document_bytes(d, read_manifest(d.folder)), 0, game);
+  std::vector<std::string> names;
+  for (game_location& g : game) names.push_back(std::move(g.name));
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
+// Publishes the findings of every document changed since they were last published,
+// and of the game's other open documents when a change gave or took a location;
+// each once.
 void publish_stale(server& s) {
-  for (std::size_t i = 0; i < s.documents.size(); ++i) {
-    document& d = s.documents[i];
-    if (!d.stale) continue;
-    const std::vector<std::string> before = d.locations;
-    publish(s, d);
-    locations_changed(s, d, before);
+  for (document& d : s.documents) {
+    if (!d.stale || d.path.empty()) continue;
+    std::vector<std::string> now = own_locations(d);
+    if (now == d.locations) continue;
+    d.locations = std::move(now);
+    for (document& o : s.documents)
+      if (&o != &d && !o.path.empty() && same_path(o.folder, d.folder)) o.stale = true;
   }
-  // The documents marked by the loop's later ones.
   for (document& d : s.documents)
     if (d.stale) publish(s, d);
 }
@@ -796,9 +796,6 @@ void did_open(server& s, const json& params) {
   std::string bytes;
   d->file_is_utf8 = d->path.empty() || !read_file(d->path, bytes) || is_utf8(bytes);
   set_text(*d, string_at(*td, "text"));
-  // The others now see this document rather than its file.
-  for (document& o : s.documents)
-    if (&o != d && !o.path.empty() && same_path(o.folder, d->folder)) o.stale = true;
 }
 
 void did_change(server& s, const json& params) {
