@@ -86,6 +86,43 @@ bool number_at(const json& j, const char* key, std::int64_t& out) {
 
 std::string dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
+// A string as JSON: text that is not UTF-8 through the library, which writes
+// U+FFFD for what it cannot take.
+void append_string(std::string_view text, std::string& out) {
+  if (!is_utf8(text)) {
+    out += json(text).dump(-1, ' ', false, json::error_handler_t::replace);
+    return;
+  }
+  constexpr const char* HEX = "0123456789abcdef";
+  out += '"';
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (b < 0x20) {
+      out += "\\u00";
+      out += HEX[b >> 4];
+      out += HEX[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+void append_range(text_position a, text_position b, std::string& out) {
+  out += R"({"start":{"line":)";
+  out += std::to_string(a.line);
+  out += R"(,"character":)";
+  out += std::to_string(a.character);
+  out += R"(},"end":{"line":)";
+  out += std::to_string(b.line);
+  out += R"(,"character":)";
+  out += std::to_string(b.character);
+  out += "}}";
+}
+
 void send(const json& message) { write_message(message_frame(dump(message))); }
 
 void respond(const json& id, json result) {
@@ -336,23 +373,44 @@ void publish(server& s, document& d) {
   d.items.clear();
   report_findings(reading, d.path, s.language, d.items);
 
-  json diagnostics = json::array();
+  // Written straight out rather than built as a JSON tree: a script may have
+  // thousands of findings, and each change publishes them all.
+  std::string out = R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":)";
+  append_string(d.uri, out);
+  out += R"(,"version":)";
+  out += std::to_string(d.version);
+  out += R"(,"diagnostics":[)";
+  bool first = true;
   for (const report_item& item : d.items) {
-    json diagnostic = {{"range", item_range(s, d, item)},
-                       {"severity", item.severity == SEVERITY_ERROR ? 1 : 2},
-                       {"code", CHECK_NAMES[item.id]},
-                       {"source", SOURCE},
-                       {"message", item.message}};
-    json related = json::array();
-    for (const report_note& note : item.notes) {
-      const text_position a = position_of_column(d.text, d.starts, note.line, note.column, s.units);
-      const text_position b = position_of_column(d.text, d.starts, note.line, note.column + 1, s.units);
-      related.push_back({{"location", {{"uri", d.uri}, {"range", range_json(a, b)}}}, {"message", note.message}});
+    out += first ? "{" : ",{";
+    first = false;
+    out += R"("range":)";
+    const text_position a = position_of_column(d.text, d.starts, item.line, item.column, s.units);
+    const std::uint64_t end_column = std::max(item.end_column, item.column + 1);
+    append_range(a, position_of_column(d.text, d.starts, item.line, end_column, s.units), out);
+    out += item.severity == SEVERITY_ERROR ? R"(,"severity":1,"code":)" : R"(,"severity":2,"code":)";
+    append_string(CHECK_NAMES[item.id], out);
+    out += R"(,"source":"mavo-check","message":)";
+    append_string(item.message, out);
+    if (!item.notes.empty()) {
+      out += R"(,"relatedInformation":[)";
+      for (std::size_t i = 0; i < item.notes.size(); ++i) {
+        const report_note& note = item.notes[i];
+        out += i == 0 ? R"({"location":{"uri":)" : R"(,{"location":{"uri":)";
+        append_string(d.uri, out);
+        out += R"(,"range":)";
+        append_range(position_of_column(d.text, d.starts, note.line, note.column, s.units),
+                     position_of_column(d.text, d.starts, note.line, note.column + 1, s.units), out);
+        out += R"(},"message":)";
+        append_string(note.message, out);
+        out += '}';
+      }
+      out += ']';
     }
-    if (!related.empty()) diagnostic["relatedInformation"] = std::move(related);
-    diagnostics.push_back(std::move(diagnostic));
+    out += '}';
   }
-  notify("textDocument/publishDiagnostics", {{"uri", d.uri}, {"version", d.version}, {"diagnostics", diagnostics}});
+  out += "]}}";
+  write_message(message_frame(out));
 }
 
 // The names of a document's locations, as its game's other files see them.
