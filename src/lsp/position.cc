@@ -81,7 +81,7 @@ text_position position_of(std::string_view text, const std::vector<std::size_t>&
 std::size_t offset_of(std::string_view text, const std::vector<std::size_t>& starts, text_position p,
                       position_units units) {
   if (p.line >= starts.size()) return text.size();
-  const std::size_t start = starts[p.line];
+  const std::size_t start = starts[static_cast<std::size_t>(p.line)];
   const std::size_t end = line_end_at(text, start);
   std::uint64_t reached = 0;
   std::size_t i = start;
@@ -102,7 +102,7 @@ text_position position_of_column(std::string_view text, const std::vector<std::s
     const text_position end = position_of(text, starts, text.size(), units);
     return end;
   }
-  const std::size_t start = starts[line - 1];
+  const std::size_t start = starts[static_cast<std::size_t>(line - 1)];
   const std::size_t end = line_end_at(text, start);
   std::uint64_t character = 0;
   std::size_t i = start;

@@ -17,6 +17,7 @@
 #include "check/report.h"
 #include "common/files.h"
 #include "lsp/encoding.h"
+#include "lsp/expansion.h"
 #include "lsp/message.h"
 #include "lsp/position.h"
 #include "lsp/scan.h"
@@ -592,7 +593,7 @@ json document_symbols(server& s, const json& params) {
   std::size_t j = 0;
   for (std::size_t i = 0; i < o.locations.size(); ++i) {
     const script_name& n = o.locations[i];
-    const std::size_t line_begin = d->starts[position_of(d->text, d->starts, n.at, s.units).line];
+    const std::size_t line_begin = d->starts[static_cast<std::size_t>(position_of(d->text, d->starts, n.at, s.units).line)];
     const std::size_t body_end = o.location_end[i];
     json children = json::array();
     for (; j < o.jumps.size() && o.jumps[j].statement_at < body_end; ++j) {
@@ -622,7 +623,7 @@ json completion(server& s, const json& params) {
   std::size_t offset;
   if (!document_position(s, params, d, offset)) return nullptr;
   // Only where a target is written: after goto, proc, btn or mavo, or in "[[...|".
-  const std::size_t line_begin = d->starts[position_of(d->text, d->starts, offset, s.units).line];
+  const std::size_t line_begin = d->starts[static_cast<std::size_t>(position_of(d->text, d->starts, offset, s.units).line)];
   std::string_view before = std::string_view(d->text).substr(line_begin, offset - line_begin);
   const std::size_t amp = before.find_last_of('&');
   if (amp != std::string_view::npos) before.remove_prefix(amp + 1);
@@ -773,7 +774,7 @@ json code_actions(server& s, const json& params) {
     }
     // "Ignore here": the silencing comment alone on the line before; on a
     // continuation line, whose line before would no longer continue, at its end.
-    std::size_t begin = d->starts[std::min<std::size_t>(line, d->starts.size() - 1)];
+    std::size_t begin = d->starts[std::min<std::size_t>(static_cast<std::size_t>(line), d->starts.size() - 1)];
     std::size_t first = begin;
     while (first < d->text.size() && (d->text[first] == ' ' || d->text[first] == '\t')) ++first;
     const std::string comment = std::string(";mavo-check: ignore ") + CHECK_NAMES[item.id];
@@ -799,13 +800,37 @@ json code_actions(server& s, const json& params) {
 
 constexpr std::size_t HOVER_LINES = 6;
 
+// On a "mavo" statement outside its target: the "btn" line and the block that mavo
+// writes for it.
+json hover_button(server& s, document& d, std::size_t offset) {
+  const script_outline& o = outline_of(d);
+  const script_jump* statement = nullptr;
+  for (const script_jump& jump : o.jumps)
+    if (jump.kind == JUMP_MAVO && offset >= jump.statement_at && offset <= jump.statement_at + jump.statement_size)
+      statement = &jump;
+  if (statement == nullptr) return nullptr;
+  const text_position at = position_of(d.text, d.starts, statement->statement_at, UNITS_UTF8);
+  std::vector<button_output> outputs;
+  button_outputs(document_bytes(d, read_manifest(d.folder)), outputs);
+  for (const button_output& b : outputs) {
+    if (position_of_column(d.text, d.starts, b.line, b.column, UNITS_UTF8) != at) continue;
+    std::string shown = "mavo.qst:\n```qst\n" + b.btn + "\n";
+    if (!b.block.empty()) shown += "...\n" + b.block;
+    if (shown.back() != '\n') shown += '\n';
+    shown += "```";
+    return {{"contents", {{"kind", "markdown"}, {"value", shown}}},
+            {"range", span_json(d, statement->statement_at, statement->statement_at + statement->statement_size, s.units)}};
+  }
+  return nullptr;
+}
+
 json hover(server& s, const json& params) {
   document* d;
   std::size_t offset;
   if (!document_position(s, params, d, offset)) return nullptr;
   const script_outline& o = outline_of(*d);
   const std::int64_t j = jump_at(o, offset);
-  if (j < 0) return nullptr;
+  if (j < 0) return hover_button(s, *d, offset);
   const script_jump& jump = o.jumps[static_cast<std::size_t>(j)];
   const json range = span_json(*d, jump.target.at, jump.target.at + jump.target.size, s.units);
   if (jump.substituted)
@@ -815,7 +840,7 @@ json hover(server& s, const json& params) {
     for (std::size_t i = 0; i < g.outline.locations.size(); ++i) {
       const script_name& n = g.outline.locations[i];
       if (n.folded != jump.target.folded) continue;
-      const std::size_t line = position_of(g.text, g.starts, n.at, UNITS_UTF8).line;
+      const auto line = static_cast<std::size_t>(position_of(g.text, g.starts, n.at, UNITS_UTF8).line);
       std::string shown;
       for (std::size_t k = line; k < g.starts.size() && k < line + HOVER_LINES; ++k) {
         const std::size_t b = g.starts[k];

@@ -19,9 +19,17 @@ if (command.length === 0) {
 const program = command.length > 1 ? command[command.length - 1] : command[0];
 const prefix = command.length > 1 ? command.slice(0, -1) : [];
 
+// Every server started, so that a failed test leaves none running.
+const started = [];
+test.after(() => {
+  for (const child of started) if (child.exitCode === null) child.kill();
+});
+
 function startServer() {
   const words = [...prefix, program, '--lsp'];
-  return spawn(words[0], words.slice(1), { stdio: ['pipe', 'pipe', 'inherit'] });
+  const child = spawn(words[0], words.slice(1), { stdio: ['pipe', 'pipe', 'inherit'] });
+  started.push(child);
+  return child;
 }
 
 // A client: the connection, and the diagnostics as they arrive, by URI.
@@ -223,6 +231,29 @@ test('UTF-16 and UTF-8 positions past a character outside the BMP, and increment
       [['unknown-location', pos(3, 5)]]);
     assert.equal(await c.close(), 0);
   }
+});
+
+test('hover on a mavo statement: the btn line and the block that mavo writes', async () => {
+  const dir = folder();
+  const file = path.join(dir, 'hall.qst');
+  const text = ':hall\r\nmavo tower,Climb & pln Steep. & gold = gold - 1\r\nmavo cellar,Go down\r\nend\r\n' +
+               ':tower\r\nend\r\n:cellar\r\nend\r\n';
+  fs.writeFileSync(file, text);
+  const uri = uriOf(file);
+  const c = await connect();
+  open(c, uri, text);
+  await c.diagnostics(uri);
+  const hover = (line, character) => c.connection.sendRequest(rpc.HoverRequest.type,
+    { textDocument: { uri }, position: pos(line, character) });
+  const expanded = await hover(1, 1);
+  assert.equal(expanded.contents.value,
+    'mavo.qst:\n```qst\nbtn mavo_tower_Climb_,Climb \n...\n:mavo_tower_Climb_\npln Steep. & gold = gold - 1\ngoto tower\nend\n\n```');
+  assert.deepEqual(expanded.range, range(1, 0, 1, 16));  // the statement up to its "&"
+  assert.equal((await hover(2, 0)).contents.value, 'mavo.qst:\n```qst\nbtn cellar,Go down\n```');
+  // On the target: the location's first lines.
+  assert.equal((await hover(1, 6)).contents.value, '```qst\n:tower\nend\n```');
+  assert.equal(await hover(3, 1), null);
+  assert.equal(await c.close(), 0);
 });
 
 test('quick fixes: ignore here writes the comment that silences the finding', async () => {
