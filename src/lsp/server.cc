@@ -53,8 +53,18 @@ struct document {
   bool outline_stale = true;
 };
 
+// The locations of a game's file that no editor has open, kept while the file
+// keeps its time and size.
+struct disk_file {
+  std::string path;
+  std::filesystem::file_time_type time;
+  std::uintmax_t size = 0;
+  std::vector<game_location> locations;  // as file 0
+};
+
 struct server {
   std::deque<document> documents;
+  std::vector<disk_file> disk;
   position_units units = UNITS_UTF16;
   bool initialized = false;
   bool shut_down = false;
@@ -320,6 +330,33 @@ bool game_file_text(server& s, const std::string& path, std::string& text) {
   return true;
 }
 
+// The locations of a closed file of a game, read again only when it has changed;
+// false when it cannot be read.
+bool disk_locations(server& s, const std::string& path, std::uint32_t file, std::vector<game_location>& out) {
+  std::error_code error;
+  const std::filesystem::path p = fs_path(path);
+  const auto time = std::filesystem::last_write_time(p, error);
+  const std::uintmax_t size = error ? 0 : std::filesystem::file_size(p, error);
+  disk_file* cached = nullptr;
+  for (disk_file& f : s.disk)
+    if (f.path == path) cached = &f;
+  if (error || cached == nullptr || cached->time != time || cached->size != size) {
+    std::string bytes;
+    if (!read_file(path, bytes)) return false;
+    if (cached == nullptr) {
+      s.disk.emplace_back();
+      cached = &s.disk.back();
+      cached->path = path;
+    }
+    cached->time = time;
+    cached->size = error ? static_cast<std::uintmax_t>(-1) : size;  // unknown: read again next time
+    cached->locations.clear();
+    read_game_locations(std::move(bytes), 0, cached->locations);
+  }
+  for (const game_location& g : cached->locations) out.push_back({g.name, file});
+  return true;
+}
+
 // ---- diagnostics ----
 
 json range_json(text_position a, text_position b) {
@@ -349,16 +386,15 @@ void publish(server& s, document& d) {
   std::uint32_t self = 0;
   if (paths.size() >= 2) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
-      std::string bytes;
+      const auto file = static_cast<std::uint32_t>(i);
       if (same_path(paths[i], d.path)) {
-        self = static_cast<std::uint32_t>(i);
-        bytes = document_bytes(d, m);
+        self = file;
+        read_game_locations(document_bytes(d, m), file, game);
       } else if (const document* o = document_at_path(s, paths[i])) {
-        bytes = document_bytes(*o, m);
-      } else if (!read_file(paths[i], bytes)) {
-        continue;
+        read_game_locations(document_bytes(*o, m), file, game);
+      } else {
+        disk_locations(s, paths[i], file, game);
       }
-      read_game_locations(std::move(bytes), static_cast<std::uint32_t>(i), game);
     }
     std::sort(game.begin(), game.end(), [](const game_location& a, const game_location& b) {
       return a.name != b.name ? a.name < b.name : a.file < b.file;

@@ -157,6 +157,10 @@ test('a cp1251 game of two files: diagnostics, the other file, a change that bre
   c.connection.sendNotification(rpc.DidCloseTextDocumentNotification.type, { textDocument: { uri: g.tower } });
   assert.deepEqual(await c.diagnostics(g.tower), []);
   assert.deepEqual((await c.diagnostics(g.hall)).map((d) => d.range.start.line), [4]);
+  // A closed file changed on disk is read again at the next change.
+  fs.writeFileSync(path.join(g.dir, 'tower.qst'), cp1251(':Башня\r\nend\r\n'));
+  change(c, g.hall, 2, [{ range: range(5, 3, 5, 3), text: ' ' }]);
+  assert.deepEqual((await c.diagnostics(g.hall)).map((d) => d.range.start.line), [3, 4]);
   assert.equal(await c.close(), 0);
 });
 
