@@ -771,8 +771,13 @@ void rename(server& s, const json& params, const json& id) {
     }
     if (!edits.empty()) changes[g.uri] = std::move(edits);
   }
-  (void)passed;
   respond(id, {{"changes", std::move(changes)}});
+  // What a substitution names is known only while the game runs: said, not guessed.
+  if (passed != 0)
+    notify("window/showMessage",
+           {{"type", 2},
+            {"message", "mavo-check: " + std::to_string(passed) +
+                            " jump(s) through \"#...$\" cannot be followed and were left as they are"}});
 }
 
 // ---- code actions ----

@@ -212,6 +212,16 @@ test('the game\'s features: definition, references, highlight, symbols, completi
 
   const hover = await c.connection.sendRequest(rpc.HoverRequest.type, at(3, 7));
   assert.match(hover.contents.value, /:Подвал\nend\n/);
+
+  // A jump through "#...$" is left as it is, and the client is told so.
+  const told = new Promise((resolve) => c.connection.onNotification(rpc.ShowMessageNotification.type, resolve));
+  change(c, g.hall, 4, [{ range: range(5, 0, 5, 0), text: 'goto Баш#n$ня\r\n' }]);
+  const through = await c.connection.sendRequest(rpc.RenameRequest.type, { ...at(0, 2), newName: 'Холл' });
+  assert.deepEqual(through.changes[g.hall], [{ range: range(0, 1, 0, 4), newText: 'Холл' }]);
+  assert.deepEqual(through.changes[g.tower], [{ range: range(2, 4, 2, 7), newText: 'Холл' }]);
+  assert.match((await told).message, /1 jump\(s\) through "#\.\.\.\$"/);
+  assert.equal(await c.connection.sendRequest(rpc.DefinitionRequest.type, at(5, 7)), null);
+  await assert.rejects(c.connection.sendRequest(rpc.PrepareRenameRequest.type, at(5, 7)), /cannot be followed/);
   assert.equal(await c.close(), 0);
 });
 
