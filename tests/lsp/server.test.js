@@ -55,7 +55,7 @@ async function connect(options = {}) {
   connection.sendNotification(rpc.InitializedNotification.type, {});
   // Waits for diagnostics of `uri` that `accept` takes (the next ones by default).
   async function diagnostics(uri, accept = () => true) {
-    const deadline = Date.now() + 15000;
+    const deadline = Date.now() + 120000;  // generous: sanitizer builds and emulators are slow
     for (;;) {
       const got = published.get(uri);
       if (got && accept(got)) {
