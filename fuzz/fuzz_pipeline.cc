@@ -150,11 +150,19 @@ void check_checker(std::string_view in, const pipeline_run& run, std::uint8_t pi
     const finding& b = r.findings[i];
     MAVO_CHECK(a.at < b.at || (a.at == b.at && a.id < b.id));
   }
+  // Every fix edits bytes of the script as read, in order.
+  for (const finding& f : r.findings) {
+    if (f.fix_begin == NO_POSITION) continue;
+    MAVO_CHECK(f.fix_begin <= f.fix_end && f.fix_end <= r.source.size());
+  }
   std::vector<report_item> items;
   report_findings(r, "t.qst", pick & 4 ? LANGUAGE_RU : LANGUAGE_EN, items);
   MAVO_CHECK(items.size() == r.findings.size());
   for (const report_item& item : items) {
-    MAVO_CHECK(item.line >= 1 && item.column >= 1);
+    MAVO_CHECK(item.line >= 1 && item.column >= 1 && item.end_column > item.column);
+    for (const report_fix& x : item.fixes)
+      MAVO_CHECK(x.line >= 1 && x.column >= 1 && (x.line < x.end_line || (x.line == x.end_line && x.column <= x.end_column)));
+    for (const report_note& n : item.notes) MAVO_CHECK(n.line >= 1 && n.column >= 1 && !n.message.empty());
     const std::string gcc = format_gcc(item);
     MAVO_CHECK(gcc.compare(0, 6, "t.qst:") == 0 && gcc.back() == '\n');
   }

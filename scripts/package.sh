@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds every package of mavo (mavo and mavo-check, their manual pages, the READMEs
-# and the two examples), the build date fixed by SOURCE_DATE_EPOCH:
+# Builds every package of mavo (mavo and mavo-check, their manual pages, the READMEs,
+# the two examples and mavo-urqw.js), the build date fixed by SOURCE_DATE_EPOCH:
+#   build/web/src/web/mavo-urqw.js (preset "web", Debian's emscripten), which the
+#     packages take: share/mavo/ of the .tar.gz and the .deb, the .zip's folder;
 #   build/package/mavo-<version>-Linux.tar.gz and build/package/mavo_<version>_amd64.deb
 #     (workflow preset "package": Debian's hardening build flags, no tests);
 #   build/package-mingw32/mavo-<version>-win32.zip (workflow preset "package-mingw32").
@@ -61,6 +63,16 @@ fi
 export SOURCE_DATE_EPOCH
 echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH ($(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC'))"
 
+# ---- mavo-urqw.js ------------------------------------------------------------------
+# Built first (preset "web", Debian's emscripten, installed by its toolchain file when
+# missing): the package presets take it from build/web (MAVO_URQW_JS).
+(
+  unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS
+  cmake --preset web --fresh
+  cmake --build --preset web
+)
+web_js=build/web/src/web/mavo-urqw.js
+
 # ---- the Linux packages -----------------------------------------------------------
 # Debian's build flags, hardened as lintian expects (the C preprocessor's flags go
 # into CXXFLAGS, as CMake reads no CPPFLAGS).
@@ -72,7 +84,7 @@ echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH ($(date -u -d "@$SOURCE_DATE_EPOCH" '
   cmake --workflow --preset package --fresh
 )
 packages=(build/package/mavo-*-Linux.tar.gz build/package/mavo_*_amd64.deb)
-programs=(build/package/mavo build/package/mavo-check)
+programs=(build/package/mavo build/package/mavo-check "$web_js")
 
 # ---- the Windows package ----------------------------------------------------------
 if [[ "$windows" == true ]]; then
@@ -87,6 +99,17 @@ fi
 for file in "${programs[@]}" "${packages[@]}"; do
   [[ -f "$file" ]] || fail "$file was not made"
 done
+# Each package carries mavo-urqw.js, the very file built.
+tar -xzOf build/package/mavo-*-Linux.tar.gz --wildcards '*/share/mavo/mavo-urqw.js' | cmp -s - "$web_js" ||
+  fail "the .tar.gz lacks share/mavo/mavo-urqw.js"
+dpkg-deb --fsys-tarfile build/package/mavo_*_amd64.deb | tar -xOf - ./usr/share/mavo/mavo-urqw.js | cmp -s - "$web_js" ||
+  fail "the .deb lacks /usr/share/mavo/mavo-urqw.js"
+if [[ "$windows" == true ]]; then
+  unzip_dir="$(mktemp -d)"
+  (cd "$unzip_dir" && cmake -E tar xf "$root"/build/package-mingw32/mavo-*-win32.zip)
+  cmp -s "$unzip_dir"/mavo-*-win32/mavo-urqw.js "$web_js" || fail "the .zip lacks mavo-urqw.js beside the programs"
+  rm -rf "$unzip_dir"
+fi
 echo
 echo "packages:"
 sha256sum "${programs[@]}" "${packages[@]}"

@@ -122,6 +122,8 @@ void check_target(script_reading& r, const button_cut& cut, std::size_t at, bool
     } else {
       finding& f = add_finding(r, TARGET_NOT_FOUND, at);
       set_text(r, f, 0, label);
+      const std::size_t label_clean = clean_position(r, cut.label_begin);
+      if (label_clean != NO_POSITION) suggest_location(r, f, label, label_clean);
     }
     return;
   }
@@ -147,6 +149,11 @@ void check_not_expanded(script_reading& r, const button_cut& cut, std::size_t at
       add_finding(r, NOT_EXPANDED, at, 0);
       return;
     }
+    // For mavo a UTF-8 byte order mark is text like any other.
+    if (r.bom != 0 && cut.before_len == 3 && std::string_view(cut.before, 3) == "\xEF\xBB\xBF") {
+      add_finding(r, NOT_EXPANDED, at, 4);
+      return;
+    }
     if (cut.before_len != 5) return;
     const std::string_view word(cut.before, 5);
     const std::string lower = fold_case(word, false);
@@ -154,6 +161,16 @@ void check_not_expanded(script_reading& r, const button_cut& cut, std::size_t at
       finding& f = add_finding(r, NOT_EXPANDED, at, 1);
       set_text(r, f, 0, word.substr(1), WHOLE_TEXT);
       set_text(r, f, 1, std::string_view(lower).substr(1), WHOLE_TEXT);
+      // The fix writes the word in lower case, where it stands before the keyword.
+      // (The script as read: the cleaned text belongs to the expansion by now.)
+      const std::string_view src(r.source);
+      std::size_t end = std::min(at, src.size());
+      while (end > 0 && (src[end - 1] == ' ' || src[end - 1] == '\t')) --end;
+      if (end >= 4 && src.substr(end - 4, 4) == word.substr(1)) {
+        set_text(r, f, 2, std::string_view(lower).substr(1), WHOLE_TEXT);
+        f.fix_begin = end - 4;
+        f.fix_end = end;
+      }
     }
     return;
   }
@@ -191,8 +208,16 @@ void check_button(script_reading& r, const button_cut& cut) {
       check_not_expanded(r, cut, at);
       return;
     case CUT_NO_BRACE:
-      add_finding(r, UNCLOSED_BRACE, script_position(r, clean_position(r, cut.actions_begin - 1)));
+    {
+      finding& f = add_finding(r, UNCLOSED_BRACE, script_position(r, clean_position(r, cut.actions_begin - 1)));
+      // The fix closes the actions at the end of the brace's line.
+      const std::string_view src(r.source);
+      std::size_t end = f.at;
+      while (end < src.size() && src[end] != '\n' && src[end] != '\r') ++end;
+      set_text(r, f, 2, "}", WHOLE_TEXT);
+      f.fix_begin = f.fix_end = end;
       return;
+    }
     case CUT_PLAIN:
     case CUT_LINE:
     case CUT_BRACE:

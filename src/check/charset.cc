@@ -192,3 +192,27 @@ std::size_t count_chars(std::string_view bytes, bool utf8) {
     if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
   return n;
 }
+
+std::u32string code_points(std::string_view bytes, bool utf8) {
+  std::u32string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      out += c;
+      ++i;
+    } else if (!utf8) {
+      out += CP1251_HIGH[c - 0x80];
+      ++i;
+    } else {
+      // Well-formed UTF-8: the lead byte tells the length.
+      const std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+      char32_t cp = c & (0x3F >> (n - 1));
+      for (std::size_t k = 1; k < n && i + k < bytes.size(); ++k)
+        cp = cp << 6 | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
+      out += cp;
+      i += n;
+    }
+  }
+  return out;
+}

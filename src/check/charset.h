@@ -28,5 +28,15 @@ inline std::string as_utf8(std::string_view bytes, bool utf8) {
 // The same, into `out`, whose room is used again.
 void as_utf8_into(std::string_view bytes, bool utf8, std::string& out);
 
+// The characters of the bytes, as Unicode code points: UTF-8 ones when `utf8`
+// (the bytes well-formed), else cp1251 ones.
+std::u32string code_points(std::string_view bytes, bool utf8);
+
 // How many characters the bytes hold: UTF-8 characters when `utf8`, else bytes.
 std::size_t count_chars(std::string_view bytes, bool utf8);
+
+// The length of the UTF-8 byte order mark that starts a UTF-8 script (0 or 3).
+// UrqW's reading drops it, as editors do: the first line starts after it.
+inline std::size_t byte_order_mark(std::string_view bytes, bool utf8) {
+  return utf8 && bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}

@@ -110,9 +110,24 @@ void read_game_locations(script_text&& bytes, std::uint32_t file, std::vector<ga
   std::string after_z;
   read_as_mavo(bytes, after_z);
   const bool utf8 = is_utf8(bytes);
+  const std::string source = bytes;
   bytes += END_SENTINEL;
-  clean_source(bytes);
-  add_game_locations(std::string_view(bytes).substr(0, bytes.size() - END_SENTINEL.size()), utf8, file, out);
+  cleanup_record record;
+  clean_source(bytes, &record);
+  const std::size_t from = out.size();
+  add_game_locations(std::string_view(bytes).substr(0, bytes.size() - END_SENTINEL.size()), utf8,
+                     byte_order_mark(source, utf8), file, out);
+  // Each one's line in the file, counted as its editor counts them.
+  std::size_t hint = 0, counted_to = 0;
+  std::uint64_t line = 1;
+  for (std::size_t i = from; i < out.size(); ++i) {
+    const std::size_t at = std::min(source_position(record, static_cast<std::size_t>(out[i].line), hint), source.size());
+    for (; counted_to < at; ++counted_to) {
+      const char c = source[counted_to];
+      if (c == '\n' || (c == '\r' && (counted_to + 1 >= source.size() || source[counted_to + 1] != '\n'))) ++line;
+    }
+    out[i].line = line;
+  }
 }
 
 void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
@@ -121,6 +136,7 @@ void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
   const bool ctrl_z = read_as_mavo(bytes, after_z);
   r.source = std::move(bytes);
   r.utf8 = is_utf8(r.source);
+  r.bom = byte_order_mark(r.source, r.utf8);
   if (ctrl_z) {
     check_ctrl_z(r, after_z, r.source.size());
     r.ctrl_z_rest.assign(after_z, 0, after_z.find_first_of("\r\n"));
@@ -148,9 +164,10 @@ void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
   expansion_begin(run, r.text, table);
   button_cut cut;
   while (expansion_step(run, cut)) check_button(r, cut);
-  expansion_end(run, r.text);
+  r.expanded = expansion_end(run, r.text);
   script_text().swap(r.text);
   check_blocks(r, table);
+  check_game_duplicates(r);
   label_table_release(table);
 
   // The order of the script; one finding of a kind at a place.
@@ -159,6 +176,16 @@ void check_script(script_reading& r, script_text&& bytes, check_mode mode) {
   all.erase(std::unique(all.begin(), all.end(),
                         [](const finding& a, const finding& b) { return a.at == b.at && a.id == b.id; }),
             all.end());
-  if (!r.silences.empty())
-    all.erase(std::remove_if(all.begin(), all.end(), [&](const finding& f) { return silenced(r, f); }), all.end());
+  if (!r.silences.empty() || r.disabled != 0)
+    all.erase(std::remove_if(all.begin(), all.end(),
+                             [&](const finding& f) { return (r.disabled >> f.id & 1) != 0 || silenced(r, f); }),
+              all.end());
+  // With no action button expanded mavo writes nothing: what it would read
+  // otherwise never reaches the player.
+  if (!r.show_all && r.expanded == 0) {
+    const std::size_t before = all.size();
+    all.erase(std::remove_if(all.begin(), all.end(), [](const finding& f) { return about_mavo_reading(f.id); }),
+              all.end());
+    r.left_out = before - all.size();
+  }
 }

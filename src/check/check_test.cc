@@ -25,8 +25,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<report_item> items_of(std::string_view script, check_mode mode, message_language language) {
+std::vector<report_item> items_of(std::string_view script, check_mode mode, message_language language,
+                                  bool show_all = true) {
   script_reading r;
+  r.show_all = show_all;
   check_script(r, script_text(script), mode);
   std::vector<report_item> items;
   report_findings(r, "t.qst", language, items);
@@ -35,9 +37,9 @@ std::vector<report_item> items_of(std::string_view script, check_mode mode, mess
 
 // The report as mavo-check prints it for a file "t.qst".
 std::string gcc_report(std::string_view script, check_mode mode = MODE_URQW,
-                       message_language language = LANGUAGE_EN) {
+                       message_language language = LANGUAGE_EN, bool show_all = true) {
   std::string out;
-  for (const report_item& item : items_of(script, mode, language)) out += format_gcc(item);
+  for (const report_item& item : items_of(script, mode, language, show_all)) out += format_gcc(item);
   return out;
 }
 
@@ -51,6 +53,7 @@ struct check_case {
   check_mode mode;
   const char* script;
   const char* report;
+  bool without_all = false;  // checked as mavo-check checks without --all
 };
 
 const check_case CASES[] = {
@@ -108,7 +111,10 @@ t.qst:4:1: note: remove the empty line before it
     {"continuation_plain", MODE_URQW,
      ":start\npln a\n_b\nend\n",
      ""},
-    {"continuation_after_comment", MODE_URQW,
+    {"continuation_after_comment_in_urqw", MODE_URQW,
+     ":start\npln a ;c\n_b\nend\n",
+     ""},
+    {"continuation_after_comment", MODE_RIPURQ,
      ":start\npln a ;c\n_b\nend\n",
      R"x(t.qst:3:1: warning: this "_" line continues a line that ends in a ";" comment: mavo removes the comment first and writes "pln a b", while an interpreter that removes comments after joining loses this line with it [continuation-after-comment]
 _b
@@ -208,6 +214,7 @@ t.qst:2:1: note: keep the destination in a variable that the actions do not chan
 mavo a,Go & x=2
 ^
 t.qst:3:1: note: make the two captions differ in more than letter case
+t.qst:2:1: note: the other button
 )x"},
     {"blocks_equal_in_all_but_case", MODE_URQW,
      ":start\nmavo A,Go & x=1\nmavo a,Go & x=1\nend\n:a\nend\n",
@@ -218,6 +225,7 @@ t.qst:3:1: note: make the two captions differ in more than letter case
 mavo start
 ^
 t.qst:2:1: note: write "mavo <label>,<caption> & <actions>" with the "," on this line
+t.qst:3:6: note: the "," where the label ends
 )x"},
     {"brace_runs_on", MODE_URQW,
      ":start\nmavo start,Go & {x=1\n:other\n}\nend\n",
@@ -225,6 +233,7 @@ t.qst:2:1: note: write "mavo <label>,<caption> & <actions>" with the "," on this
 mavo start,Go & {x=1
 ^
 t.qst:2:1: note: close the actions with "}" before the next location
+t.qst:3:1: note: the location the actions run into
 )x"},
     {"brace_closed_before_the_location", MODE_URQW,
      ":start\nmavo start,Go & {x=1\n}\n:other\nend\n",
@@ -327,10 +336,11 @@ t.qst:2:7: note: add the location ":nowhere", or correct the name
 )x"},
     {"duplicate_location", MODE_URQW,
      ":start\nend\n:Start\nend\n",
-     R"x(t.qst:3:1: warning: the location ":Start" is defined again here (first on line 1): interpreters ignore letter case and go to the first, so this one is never reached [duplicate-location]
+     R"x(t.qst:3:1: warning: the location ":Start" is defined again here (first on line 1): interpreters ignore letter case, and a jump to it goes to the first; this one is reached only by running on from the line before it [duplicate-location]
 :Start
 ^
 t.qst:3:1: note: give this location a name of its own
+t.qst:1:1: note: the first definition
 )x"},
     {"distinct_locations", MODE_URQW,
      ":start\nend\n:start2\nend\n",
@@ -387,13 +397,156 @@ goto nowhere ;mavo-check: ignore duplicate-location
      ^
 t.qst:2:6: note: add the location ":nowhere", or correct the name
 )x"},
+    // UrqW's reading drops a UTF-8 byte order mark; mavo's keeps it.
+    {"bom_before_a_location", MODE_URQW,
+     "\xef\xbb\xbf:start\npln hi\ngoto start\n",
+     ""},
+    {"bom_not_counted_in_columns", MODE_URQW,
+     "\xef\xbb\xbfgoto nowhere\n:start\nend\n",
+     R"x(t.qst:1:6: warning: there is no location ":nowhere" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto nowhere
+     ^
+t.qst:1:6: note: add the location ":nowhere", or correct the name
+)x"},
+    {"action_button_after_a_bom", MODE_URQW,
+     "\xef\xbb\xbfmavo a,Go & pln x\n:a\nend\n",
+     R"x(t.qst:1:1: warning: an action button right after the byte order mark that starts this UTF-8 file is not expanded: for mavo it stands at the very start of the script, and it leaves it as it is [not-expanded]
+mavo a,Go & pln x
+^
+t.qst:1:1: note: start the script with its first location's label line (":start")
+)x"},
+    {"btn_to_a_command_word", MODE_URQW,
+     ":start\nbtn quit, Leave the game\nbtn END,Stop\nend\n",
+     ""},
+    {"btn_to_a_word_near_a_command", MODE_URQW,
+     ":start\nbtn quitt, Leave\nend\n",
+     R"x(t.qst:2:5: warning: there is no location ":quitt" in the script: this button leads nowhere [unknown-location]
+btn quitt, Leave
+    ^
+t.qst:2:5: note: add the location ":quitt", or correct the name
+)x"},
+    {"if_branches_read_apart", MODE_URQW,
+     ":start\nif f = 0 then btn room, Next & f = 1 else btn room, Close\nend\n:room\nend\n",
+     ""},
+    {"if_branch_with_a_btn_inside_an_assignment", MODE_URQW,
+     ":start\nif f = 0 then f = 1 btn room, Next else btn room, Close\nend\n:room\nend\n",
+     R"x(t.qst:2:21: warning: "btn room" stands inside an assignment, with no "&" before it: it becomes part of the expression, so nothing is assigned and the jump never happens [missing-ampersand]
+if f = 0 then f = 1 btn room, Next else btn room, Close
+                    ^
+t.qst:2:21: note: write "& btn room"
+)x"},
+    {"comment_in_a_javascript_string", MODE_URQW,
+     ":start\njavascript = \"f(1);\"\nend\n",
+     R"x(t.qst:2:19: warning: ";" inside this JavaScript starts a comment for mavo: it cuts the line at the ";", the closing quote and any "&" after it included, so the code becomes "javascript = "f(1)", where UrqW runs it whole [comment-in-text]
+javascript = "f(1);"
+                  ^
+t.qst:2:19: note: JavaScript needs no ";" at the end of its code, and statements can each stand in braces, "{f(1)}{g(2)}" (a "##59$" would reach the code as "&#59;")
+)x"},
+    {"comment_in_a_string", MODE_URQW,
+     ":start\ninstr s = \"a;b\"\nend\n",
+     R"x(t.qst:2:13: warning: ";" inside this string starts a comment for mavo: it cuts the line at the ";", the string's closing quote and any "&" after it included, so the statement becomes "instr s = "a", where UrqW keeps the string whole [comment-in-text]
+instr s = "a;b"
+            ^
+t.qst:2:13: note: write "##59$" for a ";" in the string (UrqW shows it as ";"): "instr s = "a##59$b""
+)x"},
+    {"comment_after_an_assignment", MODE_URQW,
+     ":start\nx = 5 ; the count\ns = \"a\" ; the name\nend\n",
+     ""},
+    {"comment_in_a_string_in_ripurq", MODE_RIPURQ,
+     ":start\ninstr s = \"a;b\"\nend\n",
+     ""},
+    {"did_you_mean_a_cyrillic_letter", MODE_URQW,
+     ":crypto\nend\n:start\ngoto \xd1\x81rypto\nend\n",
+     R"x(t.qst:4:6: warning: there is no location ":сrypto" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto сrypto
+     ^
+t.qst:4:6: note: did you mean ":crypto"? "сrypto" mixes Latin and Cyrillic letters
+)x"},
+    {"did_you_mean_swapped_letters", MODE_URQW,
+     ":Crypto\nend\n:start\nproc cyrpto\nend\n",
+     R"x(t.qst:4:6: warning: there is no location ":cyrpto" in the script: this "proc" runs nothing [unknown-location]
+proc cyrpto
+     ^
+t.qst:4:6: note: did you mean ":Crypto"?
+)x"},
+    {"did_you_mean_nothing_close", MODE_URQW,
+     ":crypto\nend\n:start\nmavo cyprto,Go & pln x\nend\n",
+     R"x(t.qst:4:1: warning: there is no location ":cyprto" in the script: after the actions the block's "goto cyprto" leads nowhere, and the player is left without buttons [target-not-found]
+mavo cyprto,Go & pln x
+^
+t.qst:4:1: note: add the location ":cyprto", or correct the label
+)x"},
+    {"did_you_mean_for_an_action_button", MODE_URQW,
+     ":crypto\nend\n:start\nmavo crypt,Go & pln x\nend\n",
+     R"x(t.qst:4:1: warning: there is no location ":crypt" in the script: after the actions the block's "goto crypt" leads nowhere, and the player is left without buttons [target-not-found]
+mavo crypt,Go & pln x
+^
+t.qst:4:1: note: did you mean ":crypto"?
+)x"},
+    {"long_line_clipped_around_the_caret", MODE_URQW,
+     ":start\npln "
+     "0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789"
+     "0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789"
+     "word; and more text that runs on past the window of the report to the very end of the long line\nend\n",
+     R"x(t.qst:2:209: warning: ";" starts a comment for mavo, also inside text: the player sees "012345678901234567890123456789012345678901234567890123456789..." without the rest of the line, where UrqW prints it whole [comment-in-text]
+...456789012345678901234567890123456789word; and more text that runs on past the window of the report t...
+                                           ^
+t.qst:2:209: note: write "##59$" for a ";" that is text: "...456789012345678901234567890123456789word##59$ and more text that runs on past th..."
+)x"},
+    {"ignored_at_the_end_of_its_line", MODE_URQW,
+     ":start\npln Hello; world ;mavo-check: ignore comment-in-text\nend\n",
+     ""},
+    {"ignore_with_a_misspelt_name", MODE_URQW,
+     ":start\npln a; b ;mavo-check: ignore coment-in-text\nend\n",
+     R"x(t.qst:2:6: warning: ";" starts a comment for mavo, also inside text: the player sees "a" without the rest of the line, where UrqW prints it whole [comment-in-text]
+pln a; b ;mavo-check: ignore coment-in-text
+     ^
+t.qst:2:6: note: write "##59$" for a ";" that is text: "pln a##59$ b"
+t.qst:2:30: warning: "coment-in-text" is not the name of a check: by this name the directive silences nothing [unknown-check-name]
+pln a; b ;mavo-check: ignore coment-in-text
+                             ^
+t.qst:2:30: note: did you mean "comment-in-text"?
+)x"},
+    {"ignore_with_an_unknown_name", MODE_URQW,
+     ":start\n;mavo-check: ignore nosuchthing, unknown-location\ngoto nowhere\nend\n",
+     R"x(t.qst:2:21: warning: "nosuchthing" is not the name of a check: by this name the directive silences nothing [unknown-check-name]
+;mavo-check: ignore nosuchthing, unknown-location
+                    ^
+t.qst:2:21: note: the names are listed in "mavo-check --help" and in the README
+)x"},
+    {"ignore_file_in_the_first_lines", MODE_URQW,
+     "; the castle\n;mavo-check: ignore-file unknown-location\n:start\ngoto nowhere\nend\n:b\ngoto away\nend\n",
+     ""},
+    {"ignore_file_too_far_down", MODE_URQW,
+     ":start\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n;mavo-check: ignore-file unknown-location\ngoto nowhere\n"
+     "end\n:b\ngoto away\nend\n",
+     R"x(t.qst:25:6: warning: there is no location ":away" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto away
+     ^
+t.qst:25:6: note: add the location ":away", or correct the name
+)x"},
+    // With no action button mavo writes nothing: its own reading reaches no player.
+    {"mavo_reading_left_out_without_action_buttons", MODE_URQW,
+     ":start\npln Hello; world\n_____\ngoto nowhere\nend\n",
+     R"x(t.qst:4:6: warning: there is no location ":nowhere" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto nowhere
+     ^
+t.qst:4:6: note: add the location ":nowhere", or correct the name
+)x", true},
+    {"mavo_reading_kept_with_an_action_button", MODE_URQW,
+     ":start\npln Hello; world\nmavo start,Again & pln x\nend\n",
+     R"x(t.qst:2:10: warning: ";" starts a comment for mavo, also inside text: the player sees "Hello" without the rest of the line, where UrqW prints it whole [comment-in-text]
+pln Hello; world
+         ^
+t.qst:2:10: note: write "##59$" for a ";" that is text: "pln Hello##59$ world"
+)x", true},
 };
 
 class Checks : public ::testing::TestWithParam<check_case> {};
 
 TEST_P(Checks, ReportIsExact) {
   const check_case& c = GetParam();
-  EXPECT_EQ(gcc_report(c.script, c.mode), c.report);
+  EXPECT_EQ(gcc_report(c.script, c.mode, LANGUAGE_EN, !c.without_all), c.report);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Checks, ::testing::ValuesIn(CASES),
@@ -406,6 +559,51 @@ TEST(Checks, EveryCheckHasAPositiveCase) {
     bool fired = false;
     for (const check_case& c : CASES) fired = fired || std::string_view(c.report).find(tag) != std::string_view::npos;
     EXPECT_TRUE(fired) << CHECK_NAMES[id];
+  }
+}
+
+// Each fix, applied to the script, gives what the note asks for, and the finding it
+// mends is gone; "what the fix makes" is the script with every fix applied.
+TEST(Checks, FixesMend) {
+  const struct {
+    const char* script;
+    const char* fixed;
+  } rows[] = {
+      {":start\npln Hello; world\nmavo start,Again & pln x\nend\n",
+       ":start\npln Hello##59$ world\nmavo start,Again & pln x\nend\n"},
+      {":start\ninstr s = \"a;b\"\nend\n", ":start\ninstr s = \"a##59$b\"\nend\n"},
+      {":start\njavascript = \"f(1);\"\nend\n", ":start\njavascript = \"f(1)\"\nend\n"},
+      {":start\njavascript = \"f(1); g(2)\"\nend\n", nullptr},  // no mechanical fix
+      {":crypto\nend\n:start\ngoto \xd1\x81rypto\nbtn cyrpto, Go\nmavo crypt,Go & pln x\nend\n",
+       ":crypto\nend\n:start\ngoto crypto\nbtn crypto, Go\nmavo crypto,Go & pln x\nend\n"},
+      {":start\nf1=f1-11 goto check\npln Done. goto check\nend\n:check\nend\n",
+       ":start\nf1=f1-11 & goto check\npln Done. & goto check\nend\n:check\nend\n"},
+      {":start\npln a\n_____\nmavo start,Go & pln x\nend\n", ":start\npln a\npln _____\nmavo start,Go & pln x\nend\n"},
+      {":start\npln a\n\n  \n_b\nmavo start,Go & pln x\nend\n", ":start\npln a\n_b\nmavo start,Go & pln x\nend\n"},
+      {":start\nif x THEN mavo start,Go & pln x\nend\n", ":start\nif x then mavo start,Go & pln x\nend\n"},
+      {":start\nmavo start,Go & {x=1\nend\n", ":start\nmavo start,Go & {x=1}\nend\n"},
+      {":start\n;mavo-check: ignore unknown-locaton\ngoto nowhere\nend\n",
+       ":start\n;mavo-check: ignore unknown-location\ngoto nowhere\nend\n"},
+  };
+  for (const auto& row : rows) {
+    script_reading r;
+    check_script(r, script_text(row.script), MODE_URQW);
+    std::string fixed(row.script);
+    std::vector<const finding*> with_fix;
+    for (const finding& f : r.findings)
+      if (f.fix_begin != NO_POSITION) with_fix.push_back(&f);
+    std::sort(with_fix.begin(), with_fix.end(), [](const finding* a, const finding* b) { return a->fix_begin > b->fix_begin; });
+    for (const finding* f : with_fix) fixed.replace(f->fix_begin, f->fix_end - f->fix_begin, finding_text(r, *f, 2));
+    if (row.fixed == nullptr) {
+      EXPECT_TRUE(with_fix.empty()) << row.script;
+      continue;
+    }
+    EXPECT_EQ(fixed, row.fixed) << row.script;
+    // The fixes are whole: none of the findings they mend is left.
+    script_reading again;
+    check_script(again, script_text(fixed), MODE_URQW);
+    for (const finding* f : with_fix)
+      for (const finding& g : again.findings) EXPECT_NE(g.id, f->id) << fixed << CHECK_NAMES[g.id];
   }
 }
 
@@ -441,16 +639,31 @@ TEST(Checks, JsonForm) {
   EXPECT_EQ(all[0]["column"], 6);
   EXPECT_EQ(all[0]["name"], "unknown-location");
   EXPECT_EQ(all[0]["message"], items[0].message);
+  EXPECT_EQ(all[0]["end_column"], 13);
+  EXPECT_EQ(all[0]["severity"], "warning");
+  EXPECT_EQ(all[0]["notes"][0]["message"], items[0].note);
+  EXPECT_TRUE(all[0]["fixes"].empty());
   EXPECT_EQ(all[1]["name"], "comment-in-text");
   EXPECT_EQ(all[1]["column"], 8);
+  EXPECT_EQ(all[1]["end_column"], 9);
+  EXPECT_EQ(all[1]["fixes"], nlohmann::json::parse(
+      R"([{"column": 8, "end_column": 9, "end_line": 2, "line": 2, "replacement": "##59$"}])"));
   EXPECT_EQ(format_json({}), "[]\n");
   // Written an object at a time, in the layout the JSON library gives the whole
   // array: a quote, a backslash, a control byte and a file name that is not UTF-8.
   items[0].file = "dir\\\"q\x01\xff.qst";
   nlohmann::json whole = nlohmann::json::array();
-  for (const report_item& item : items)
+  for (const report_item& item : items) {
+    nlohmann::json notes = nlohmann::json::array(), fixes = nlohmann::json::array();
+    for (const report_note& n : item.notes)
+      notes.push_back({{"line", n.line}, {"column", n.column}, {"message", n.message}});
+    for (const report_fix& x : item.fixes)
+      fixes.push_back({{"line", x.line}, {"column", x.column}, {"end_line", x.end_line},
+                       {"end_column", x.end_column}, {"replacement", x.replacement}});
     whole.push_back({{"file", item.file}, {"line", item.line}, {"column", item.column},
-                     {"name", CHECK_NAMES[item.id]}, {"message", item.message}});
+                     {"end_column", item.end_column}, {"severity", "warning"}, {"name", CHECK_NAMES[item.id]},
+                     {"message", item.message}, {"notes", notes}, {"fixes", fixes}});
+  }
   EXPECT_EQ(format_json(items), whole.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 }
 
@@ -682,8 +895,10 @@ class CheckProgram : public ::testing::Test {
 };
 
 TEST_F(CheckProgram, StatusesAndOptions) {
-  put("clean.qst", ":start\npln Hi\nend\n");
+  put("clean.qst", ":start1\npln Hi\nend\n");
   put("bad.qst", ":start\ngoto nowhere\nend\n");
+  put("bad2.qst", ":start2\ngoto nowhere\ngoto away\nend\n");
+  put("text.qst", ":start3\npln a;b\nend\n");
   std::string out, err;
   struct {
     std::vector<std::string> args;
@@ -692,11 +907,11 @@ TEST_F(CheckProgram, StatusesAndOptions) {
     const char* err_starts;
   } const rows[] = {
       {{"clean.qst"}, 0, "", ""},
-      {{"bad.qst"}, 1, "bad.qst:2:6: warning: ", ""},
-      {{"clean.qst", "bad.qst"}, 1, "bad.qst:2:6: ", ""},
+      {{"bad.qst"}, 1, "bad.qst:2:6: warning: ", "1 warning in 1 file\n"},
+      {{"clean.qst", "bad.qst", "bad2.qst"}, 1, "bad.qst:2:6: ", "3 warnings in 2 files\n"},
       {{"--format=json", "clean.qst"}, 0, "[]", ""},
       {{"--format", "json", "bad.qst"}, 1, "[", ""},
-      {{"--mode", "dosurq", "--", "bad.qst"}, 1, "bad.qst:2:6: ", ""},
+      {{"--mode", "dosurq", "--", "bad.qst"}, 1, "bad.qst:2:6: ", "1 warning in 1 file\n"},
       {{"gone.qst"}, 2, "", "gone.qst: "},
       {{"gone.qst", "bad.qst"}, 2, "bad.qst:2:6: ", "gone.qst: "},
       {{"--mode", "qsp", "bad.qst"}, 2, "", "mavo-check: unknown mode 'qsp'\nusage: mavo-check "},
@@ -705,7 +920,18 @@ TEST_F(CheckProgram, StatusesAndOptions) {
       {{"--mode"}, 2, "", "mavo-check: --mode needs a value\n"},
       {{}, 2, "", "mavo-check: no script named\nusage: "},
       {{"--version"}, 0, "mavo-check " MAVO_VERSION "\n", ""},
-      {{"--help"}, 0, "usage: mavo-check [--mode urqw|ripurq|dosurq|akurq] [--format gcc|json] [--] FILE...\n", ""},
+      {{"--help"}, 0, "usage: mavo-check [--mode urqw|ripurq|dosurq|akurq] [--format gcc|json] [--all] ", ""},
+      // mavo's own reading reaches no player of a script without action buttons.
+      {{"text.qst"}, 0, "", "1 finding about mavo's reading left out: no action button is expanded, so mavo "
+                            "writes no mavo.qst; --all shows them\n"},
+      {{"--format=json", "text.qst"}, 0, "[]", "1 finding about mavo's reading left out"},
+      {{"--all", "text.qst"}, 1, "text.qst:2:6: warning: ", "1 warning in 1 file\n"},
+      {{"--disable", "unknown-location", "bad.qst"}, 0, "", ""},
+      {{"--disable=comment-in-text,unknown-location", "--all", "text.qst", "bad2.qst"}, 0, "", ""},
+      {{"--disable", "missing-ampersand", "bad2.qst"}, 1, "bad2.qst:2:6: ", "2 warnings in 1 file\n"},
+      {{"--disable", "unknown-location,unknown-locaton", "bad.qst"}, 2, "",
+       "mavo-check: --disable: 'unknown-locaton' is not the name of a check [unknown-check-name]\nusage: "},
+      {{"--disable"}, 2, "", "mavo-check: --disable needs a value\n"},
   };
   for (const auto& row : rows) {
     std::string words;
@@ -721,7 +947,7 @@ TEST_F(CheckProgram, StatusesAndOptions) {
 // Several files give one report: in gcc form each file's findings in turn, in json
 // form one array that holds them all, a file that cannot be read left out.
 TEST_F(CheckProgram, SeveralFilesOneReport) {
-  std::string many = ":start\n";
+  std::string many = ":many\n";
   for (int i = 0; i < 3000; ++i) many += "goto nowhere" + std::to_string(i) + "\n";
   put("many.qst", many + "end\n");
   put("bad.qst", ":start\ngoto nowhere\nend\n");
@@ -790,13 +1016,72 @@ TEST_F(CheckProgram, ManifestNamesTheMode) {
   fs::create_directories("game");
   put("game/script.qst", ":start\npln Hello; world\nend\n");
   std::string out, err;
-  EXPECT_EQ(run({"game/script.qst"}, out, err), 1) << "urqw when there is no manifest";
-  put("game/manifest.json", R"({"title": "x", "urq_mode": "ripurq"})");
-  EXPECT_EQ(run({"game/script.qst"}, out, err), 0) << out;
-  EXPECT_EQ(run({"--mode", "urqw", "game/script.qst"}, out, err), 1);
-  put("game/manifest.json", "{not json");
-  EXPECT_EQ(run({"game/script.qst"}, out, err), 1) << "a broken manifest leaves the default";
+  EXPECT_EQ(run({"--all", "game/script.qst"}, out, err), 1) << "urqw when there is no manifest";
+  put("game/manifest.json", R"({"manifest_version": 1, "title": "x", "urq_mode": "ripurq"})");
+  EXPECT_EQ(run({"--all", "game/script.qst"}, out, err), 0) << out;
   EXPECT_EQ(err, "");
+  EXPECT_EQ(run({"--all", "--mode", "urqw", "game/script.qst"}, out, err), 1);
+  // What UrqW refuses to load is said in one line, with the mode checked in.
+  const struct {
+    const char* manifest;
+    const char* err;
+  } rows[] = {
+      {"{not json", "game/manifest.json: not a valid JSON object: UrqW refuses to load such a game; checked in urqw mode\n"},
+      {R"({"urq_mode": "ripurq"})",
+       "game/manifest.json: \"manifest_version\" is not 1: UrqW refuses to load such a game; checked in urqw mode\n"},
+      {R"({"manifest_version": 1, "urq_mode": "RipURQ"})",
+       "game/manifest.json: \"urq_mode\" \"RipURQ\" is none of urqw, ripurq, dosurq, akurq: UrqW refuses to load "
+       "such a game; checked in urqw mode\n"},
+      {R"({"manifest_version": 1, "urq_mode": "ripurq", "game_encoding": "utf-8"})",
+       "game/manifest.json: \"game_encoding\" \"utf-8\" is neither \"UTF-8\" nor \"CP1251\": UrqW refuses to load "
+       "such a game; checked in urqw mode\n"},
+  };
+  for (const auto& row : rows) {
+    put("game/manifest.json", row.manifest);
+    EXPECT_EQ(run({"--all", "game/script.qst", "game/script.qst"}, out, err), 1) << row.manifest;
+    EXPECT_EQ(err, std::string(row.err) + "2 warnings in 2 files\n") << row.manifest;
+  }
+}
+
+// The same location in two files of one game: reported in the file whose
+// definition no jump reaches, as UrqW orders the files; a script beside the
+// mavo.qst written from it is told once.
+TEST_F(CheckProgram, LocationsInTwoFilesOfAGame) {
+  fs::create_directories("game");
+  put("game/_lib.qst", ":start\npln A\nend\n:inv\npln Bag\nend\n");
+  put("game/a.qst", ":main\nend\n:Inv\nend\n");
+  put("game/b.qst", ":main\nend\n");
+  std::string out, err;
+  EXPECT_EQ(run({"game/b.qst", "game/a.qst", "game/_lib.qst"}, out, err), 1);
+  EXPECT_EQ(out,
+            "game/a.qst:1:1: warning: the location \":main\" is defined in game/b.qst too (line 1): UrqW plays the "
+            "game's files as one text, and a jump goes to the definition that comes first in the order of the files "
+            "in the game's zip; the other is reached only by running on from the line before it [duplicate-location]\n"
+            ":main\n^\ngame/a.qst:1:1: note: give one of the two locations a name of its own\n"
+            "game/b.qst:1:1: note: the other definition\n"
+            "game/a.qst:3:1: warning: the location \":Inv\" is defined in game/_lib.qst too (line 4), which UrqW loads "
+            "first, its name starting with \"_\": a jump to it goes there, and this one is reached only by running on "
+            "from the line before it [duplicate-location]\n"
+            ":Inv\n^\ngame/a.qst:3:1: note: give this location a name of its own\n"
+            "game/_lib.qst:4:1: note: the definition that jumps go to\n");
+  fs::create_directories("castle");
+  put("castle/castle.qst", ":start\nmavo hall,Enter & pln In\nend\n:hall\nend\n");
+  put("castle/mavo.qst", ":start\r\nbtn mavo_hall_Enter_,Enter\r\nend\r\n:hall\r\nend\r\n"
+                        ":mavo_hall_Enter_\r\npln In\r\ngoto hall\r\nend\r\n");
+  EXPECT_EQ(run({"castle/castle.qst", "castle/mavo.qst"}, out, err), 1);
+  EXPECT_EQ(out.substr(0, out.find('[')),
+            "castle/castle.qst:1:1: warning: castle/mavo.qst stands beside this script and defines \":start\" too "
+            "(line 1), and 1 more of its locations: it is the result mavo wrote from this script, and UrqW plays "
+            "every .qst of a game together, so each location is there twice and a jump may go to this script's own, "
+            "whose action buttons UrqW cannot read ");
+  EXPECT_EQ(err, "1 warning in 1 file\n");
+  put("castle/castle.qst", ":start\nend\n:hall\nend\n");
+  EXPECT_EQ(run({"castle/mavo.qst", "castle/castle.qst"}, out, err), 1) << "no action button: an older mavo.qst";
+  EXPECT_EQ(out.find("stands beside this script"), std::string::npos);
+  const std::string told = "castle/castle.qst:1:1: warning: the location \":start\" is defined in castle/mavo.qst too "
+                           "(line 1): UrqW plays";
+  EXPECT_EQ(out.substr(0, told.size()), told);
+  EXPECT_EQ(err, "2 warnings in 1 file\n");
 }
 
 }  // namespace

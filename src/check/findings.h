@@ -36,6 +36,7 @@ enum check_id : std::uint8_t {
   UNKNOWN_LOCATION,
   DUPLICATE_LOCATION,
   MISSING_AMPERSAND,
+  UNKNOWN_CHECK_NAME,
   CHECK_COUNT
 };
 
@@ -48,8 +49,17 @@ constexpr const char* CHECK_NAMES[CHECK_COUNT] = {
     "blocks-differ-in-case", "label-runs-on", "brace-runs-on",
     "unclosed-brace",   "not-expanded",       "previous-loc",
     "cls-wipes",        "unknown-location",   "duplicate-location",
-    "missing-ampersand",
+    "missing-ampersand", "unknown-check-name",
 };
+
+// Whether the check is about mavo's own reading of the script (comments, joined
+// lines, a Ctrl-Z): what it finds reaches the player only through mavo.qst, which
+// mavo writes only when it expands an action button.
+constexpr bool about_mavo_reading(check_id id) {
+  return id == COMMENT_IN_TEXT || id == SEPARATOR_LINE || id == CONTINUATION_AFTER_EMPTY_LINE ||
+         id == CONTINUATION_AFTER_COMMENT || id == DOUBLE_UNDERSCORE || id == CTRL_Z_CUT ||
+         id == UNCLOSED_COMMENT || id == LONE_CR;
+}
 
 constexpr std::size_t NO_POSITION = static_cast<std::size_t>(-1);
 
@@ -60,8 +70,13 @@ struct finding {
   std::size_t at;                  // where it is reported
   std::size_t other = NO_POSITION; // a second place, named by its line ("%L")
   std::uint64_t count[2] = {0, 0}; // its "%3" and "%4"
-  std::size_t text_at[2] = {0, 0};     // where its "%1" and "%2" start in `finding_texts`...
-  std::uint32_t text_len[2] = {0, 0};  // ...and their lengths
+  std::size_t text_at[3] = {0, 0, 0};     // where its "%1", "%2" and fix start in `finding_texts`...
+  std::uint32_t text_len[3] = {0, 0, 0};  // ...and their lengths
+  std::size_t fix_begin = NO_POSITION;    // a fix: the script's bytes [fix_begin, fix_end)
+  std::size_t fix_end = 0;                //   become the fix text
+  std::uint32_t other_file = 0;    // 0: `other` is a place of this script; else 1 + a file of its
+                                   //   game (`script_reading::game_files`), `other` a line there
+  std::uint32_t length = 0;        // the bytes reported from `at`; 0: up to a blank or a line end
   check_id id;
   std::uint8_t variant = 0;        // which of the check's messages
 };

@@ -17,6 +17,23 @@ const check_texts TEXTS[] = {
      {"\";\" для mavo начинает комментарий и внутри текста: игрок увидит \"%1\" без остатка строки, "
       "а UrqW выводит её целиком",
       "чтобы вывести \";\", напишите \"##59$\": \"%2\""}},
+    {COMMENT_IN_TEXT, 1,
+     {"\";\" inside this string starts a comment for mavo: it cuts the line at the \";\", the string's "
+      "closing quote and any \"&\" after it included, so the statement becomes \"%1\", where UrqW keeps "
+      "the string whole",
+      "write \"##59$\" for a \";\" in the string (UrqW shows it as \";\"): \"%2\""},
+     {"\";\" внутри этой строки для mavo начинает комментарий: mavo обрежет строку на \";\" вместе с "
+      "закрывающей кавычкой и всеми \"&\" после неё, и оператор станет \"%1\", а UrqW сохраняет строку целиком",
+      "напишите \"##59$\" вместо \";\" в строке (UrqW покажет его как \";\"): \"%2\""}},
+    {COMMENT_IN_TEXT, 2,
+     {"\";\" inside this JavaScript starts a comment for mavo: it cuts the line at the \";\", the closing "
+      "quote and any \"&\" after it included, so the code becomes \"%1\", where UrqW runs it whole",
+      "JavaScript needs no \";\" at the end of its code, and statements can each stand in braces, "
+      "\"{f(1)}{g(2)}\" (a \"##59$\" would reach the code as \"&#59;\")"},
+     {"\";\" внутри этого JavaScript для mavo начинает комментарий: mavo обрежет строку на \";\" вместе с "
+      "закрывающей кавычкой и всеми \"&\" после неё, и код станет \"%1\", а UrqW выполняет его целиком",
+      "JavaScript не нужен \";\" в конце кода, а операторы можно заключить каждый в фигурные скобки, "
+      "\"{f(1)}{g(2)}\" (\"##59$\" попадёт в код как \"&#59;\")"}},
     {SEPARATOR_LINE, 0,
      {"this line of \"_\" is a continuation line: mavo joins it to the line before, less its first \"_\", "
       "and that line becomes \"%1\"",
@@ -135,6 +152,13 @@ const check_texts TEXTS[] = {
      {"кнопка действия в самом начале сценария не раскрывается: mavo оставляет её как есть, и "
       "интерпретатор не сможет её выполнить",
       "начните сценарий со строки метки первой локации (\":start\")"}},
+    {NOT_EXPANDED, 4,
+     {"an action button right after the byte order mark that starts this UTF-8 file is not expanded: for "
+      "mavo it stands at the very start of the script, and it leaves it as it is",
+      "start the script with its first location's label line (\":start\")"},
+     {"кнопка действия сразу после метки порядка байтов в начале этого файла UTF-8 не раскрывается: для "
+      "mavo она стоит в самом начале сценария, и он оставляет её как есть",
+      "начните сценарий со строки метки первой локации (\":start\")"}},
     {NOT_EXPANDED, 1,
      {"an action button after \"%1\" is not expanded: mavo knows \" then\" and \" else\" in lower case "
       "only, and leaves it as it is",
@@ -193,12 +217,38 @@ const check_texts TEXTS[] = {
      {"в сценарии нет локации \":%1\": эта кнопка никуда не ведёт",
       "добавьте локацию \":%1\" или исправьте имя"}},
     {DUPLICATE_LOCATION, 0,
-     {"the location \":%1\" is defined again here (first on line %L): interpreters ignore letter case "
-      "and go to the first, so this one is never reached",
+     {"the location \":%1\" is defined again here (first on line %L): interpreters ignore letter case, "
+      "and a jump to it goes to the first; this one is reached only by running on from the line before it",
       "give this location a name of its own"},
      {"локация \":%1\" определена здесь повторно (впервые в строке %L): интерпретаторы не различают "
-      "регистр и переходят к первой, так что сюда игра не попадёт",
+      "регистр, и переход к ней ведёт к первой; сюда игра попадёт, только дойдя до неё со строки выше",
       "дайте этой локации собственное имя"}},
+    {DUPLICATE_LOCATION, 1,
+     {"the location \":%1\" is defined in %2 too (line %L), which UrqW loads first, its name starting "
+      "with \"_\": a jump to it goes there, and this one is reached only by running on from the line before it",
+      "give this location a name of its own"},
+     {"локация \":%1\" определена и в %2 (строка %L), который UrqW загружает первым, раз его имя "
+      "начинается с \"_\": переход к ней ведёт туда, а сюда игра попадёт, только дойдя до неё со строки выше",
+      "дайте этой локации собственное имя"}},
+    {DUPLICATE_LOCATION, 2,
+     {"the location \":%1\" is defined in %2 too (line %L): UrqW plays the game's files as one text, and "
+      "a jump goes to the definition that comes first in the order of the files in the game's zip; the other "
+      "is reached only by running on from the line before it",
+      "give one of the two locations a name of its own"},
+     {"локация \":%1\" определена и в %2 (строка %L): UrqW играет файлы игры как один текст, и переход "
+      "ведёт к определению, которое идёт первым в порядке файлов в zip-архиве игры; к другому игра попадёт, "
+      "только дойдя до него со строки выше",
+      "дайте одной из двух локаций собственное имя"}},
+    {DUPLICATE_LOCATION, 3,
+     {"%2 stands beside this script and defines \":%1\" too (line %L), and %3 more of its locations: it is "
+      "the result mavo wrote from this script, and UrqW plays every .qst of a game together, so each location "
+      "is there twice and a jump may go to this script's own, whose action buttons UrqW cannot read",
+      "publish %2 without this script: keep the script outside the game's folder"},
+     {"рядом с этим сценарием лежит %2 и тоже определяет \":%1\" (строка %L), а с ним ещё %3 его "
+      "локаций: это результат, записанный mavo из этого сценария, а UrqW играет все .qst игры вместе, так что "
+      "каждая локация есть дважды, и переход может попасть в локацию самого сценария, чьи кнопки действия "
+      "UrqW не читает",
+      "публикуйте %2 без этого сценария: держите сценарий вне папки игры"}},
     {MISSING_AMPERSAND, 0,
      {"\"%1\" stands inside an assignment, with no \"&\" before it: it becomes part of the expression, "
       "so nothing is assigned and the jump never happens",
@@ -213,9 +263,42 @@ const check_texts TEXTS[] = {
      {"\"%1\" стоит внутри выводимого текста без \"&\" перед ним: игрок увидит его напечатанным, а "
       "перехода не будет",
       "напишите \"& %1\""}},
+    {UNKNOWN_CHECK_NAME, 0,
+     {"\"%1\" is not the name of a check: by this name the directive silences nothing",
+      "the names are listed in \"mavo-check --help\" and in the README"},
+     {"\"%1\" — не имя проверки: под этим именем директива ничего не заглушает",
+      "имена перечислены в \"mavo-check --help\" и в README"}},
+    {UNKNOWN_CHECK_NAME, 1,
+     {"\"%1\" is not the name of a check: by this name the directive silences nothing",
+      "did you mean \"%2\"?"},
+     {"\"%1\" — не имя проверки: под этим именем директива ничего не заглушает",
+      "может быть, \"%2\"?"}},
 };
 
+// The notes of a name that leads nowhere, when a location of the game is close to
+// it or the name mixes two alphabets: English, then Russian.
+struct bilingual {
+  const char* en;
+  const char* ru;
+};
+const bilingual SUGGESTION = {"did you mean \":%2\"?", "может быть, \":%2\"?"};
+const bilingual MIXED_SUGGESTION = {
+    "did you mean \":%2\"? \"%1\" mixes Latin and Cyrillic letters",
+    "может быть, \":%2\"? в \"%1\" смешаны латинские и русские буквы"};
+const bilingual MIXED = {"\"%1\" mixes Latin and Cyrillic letters: add the location \":%1\", or correct the name",
+                            "в \"%1\" смешаны латинские и русские буквы: добавьте локацию \":%1\" или исправьте имя"};
+
 }  // namespace
+
+const char* note_for(const finding& f, bool suggested, message_language language) {
+  const bool ru = language == LANGUAGE_RU;
+  if (f.id == UNKNOWN_LOCATION || f.id == TARGET_NOT_FOUND) {
+    const bilingual* note = suggested ? (f.count[1] != 0 ? &MIXED_SUGGESTION : &SUGGESTION)
+                                      : (f.count[1] != 0 ? &MIXED : nullptr);
+    if (note != nullptr) return ru ? note->ru : note->en;
+  }
+  return message_for(f, language).note;
+}
 
 const message_text& message_for(const finding& f, message_language language) {
   for (const check_texts& t : TEXTS) {

@@ -18,6 +18,10 @@ struct message_text {
 // The texts of a finding's check and variant.
 const message_text& message_for(const finding& f, message_language language);
 
+// The note of a finding: its check's, or for a name that leads nowhere, with
+// `suggested` (a close location is its "%2"), "did you mean".
+const char* note_for(const finding& f, bool suggested, message_language language);
+
 // `form` with "%1" and "%2" replaced by the finding's texts, "%3" and "%4" by its
 // counts, and "%L" by `other_line`; the texts arrive already in the output's encoding.
 std::string fill_message(std::string_view form, const std::string (&text)[2], const finding& f,

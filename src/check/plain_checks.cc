@@ -1,6 +1,7 @@
 // The checks of plain statements, with or without action buttons: where "goto",
 // "proc" and "btn" lead, locations defined twice, and a jump written inside
 // another statement.
+#include <algorithm>
 #include <string>
 
 #include "check/charset.h"
@@ -25,11 +26,15 @@ bool is_plain_name(std::string_view name) {
   return true;
 }
 
-// A target that names no location.
+// A target that names no location. A button's target that is one of UrqW's
+// command words runs as that command when no location has its name.
 void check_target_name(script_reading& r, std::string_view target, std::size_t clean, std::uint8_t variant) {
   if (!is_plain_name(target) || location_exists(r, target)) return;
+  if (variant == 2 && is_player_command(target)) return;
   finding& f = add_finding(r, UNKNOWN_LOCATION, script_position(r, clean), variant);
   set_text(r, f, 0, target);
+  f.length = static_cast<std::uint32_t>(target.size());
+  suggest_location(r, f, target, clean);
 }
 
 // "goto", "proc" or "btn" and a location's name inside the text of another statement:
@@ -62,6 +67,9 @@ void check_missing_ampersand(script_reading& r, std::string_view text, std::size
     const std::size_t at = found[w];
     finding& f = add_finding(r, MISSING_AMPERSAND, script_position(r, clean + at + 1), variant);
     set_text(r, f, 0, text.substr(at + 1, found_end[w] - at - 1), WHOLE_TEXT);
+    f.length = static_cast<std::uint32_t>(WORDS[w].size() - 2);
+    set_text(r, f, 2, "& ", WHOLE_TEXT);
+    f.fix_begin = f.fix_end = f.at;
     return;
   }
 }
@@ -103,7 +111,7 @@ void check_statement(script_reading& r, std::string_view s, std::size_t clean) {
 
 void check_statements(script_reading& r) {
   const std::string_view text = std::string_view(r.text).substr(0, r.script_end);
-  piece_reader reader{text};
+  piece_reader reader{text, r.bom};
   std::string_view piece;
   std::size_t at = 0;
   while (next_piece(reader, piece, at)) {
@@ -119,10 +127,68 @@ void check_statements(script_reading& r) {
     const auto first = static_cast<std::size_t>(find_location(r, folded));
     if (first == i) continue;
     finding& f = add_finding(r, DUPLICATE_LOCATION, script_position(r, loc.at));
-    std::string_view name = line_around(text, loc.at);
-    while (!name.empty() && (name.front() == ' ' || name.front() == ':')) name.remove_prefix(1);
-    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    set_text(r, f, 0, name);
+    set_text(r, f, 0, location_written(r, i));
     f.other = script_position(r, r.locations[first].at);
+  }
+}
+
+void check_game_duplicates(script_reading& r) {
+  if (r.game == nullptr || r.game_files == nullptr) return;
+  const std::vector<game_location>& all = *r.game;
+  const std::vector<game_file_name>& files = *r.game_files;
+  const game_file_name& self = files[r.game_file];
+  // A script beside the mavo.qst written from it: said once, at its first location there.
+  if (!self.is_mavo_result && r.expanded > 0) {
+    finding* told = nullptr;
+    for (std::size_t i = 0; i < r.locations.size(); ++i) {
+      const std::string_view name = location_name(r, i);
+      if (name.empty() || static_cast<std::size_t>(find_location(r, name)) != i) continue;
+      auto it = std::lower_bound(all.begin(), all.end(), name,
+                                 [](const game_location& l, std::string_view n) { return l.name < n; });
+      for (; it != all.end() && it->name == name; ++it) {
+        if (it->file == r.game_file || !files[it->file].is_mavo_result) continue;
+        if (told != nullptr) {
+          ++told->count[0];
+          break;
+        }
+        told = &add_finding(r, DUPLICATE_LOCATION, script_position(r, r.locations[i].at), 3);
+        set_text(r, *told, 0, location_written(r, i));
+        set_text(r, *told, 1, files[it->file].path, WHOLE_TEXT);
+        told->other = it->line;
+        told->other_file = it->file + 1;
+        break;
+      }
+    }
+    if (told != nullptr) return;
+  }
+  for (std::size_t i = 0; i < r.locations.size(); ++i) {
+    const std::string_view name = location_name(r, i);
+    if (name.empty() || static_cast<std::size_t>(find_location(r, name)) != i) continue;
+    auto it = std::lower_bound(all.begin(), all.end(), name,
+                               [](const game_location& l, std::string_view n) { return l.name < n; });
+    for (; it != all.end() && it->name == name; ++it) {
+      if (it->file == r.game_file) continue;
+      const game_file_name& other = files[it->file];
+      // A script and a mavo.qst beside it are told in the script: as above when
+      // mavo expands its buttons, else as two files of the game.
+      if (self.is_mavo_result && !other.is_mavo_result) continue;
+      const bool beside_result = !self.is_mavo_result && other.is_mavo_result;
+      // UrqW reads the "_" files first, then the others; within either kind the
+      // order of the zip decides, and the later file on the command line tells it.
+      std::uint8_t variant;
+      if (other.loaded_first && !self.loaded_first) {
+        variant = 1;
+      } else if (other.loaded_first == self.loaded_first && (it->file < r.game_file || beside_result)) {
+        variant = 2;
+      } else {
+        continue;
+      }
+      finding& f = add_finding(r, DUPLICATE_LOCATION, script_position(r, r.locations[i].at), variant);
+      set_text(r, f, 0, location_written(r, i));
+      set_text(r, f, 1, other.path, WHOLE_TEXT);
+      f.other = it->line;
+      f.other_file = it->file + 1;
+      break;
+    }
   }
 }

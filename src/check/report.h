@@ -17,6 +17,7 @@
 struct report_note {
   std::uint64_t line, column;
   std::string message;  // UTF-8
+  std::string file;     // another file of the game, or "" for the finding's own
 };
 
 // A mechanical edit that mends a finding: the text from (line, column) up to
@@ -58,7 +59,11 @@ struct report_reader {
   std::vector<report_place> places;    // the place of each of them
   std::size_t next = 0;                // the next finding
   std::string shown[2];                // room for a finding's texts in UTF-8
+  std::string line;                    // room for a source line in UTF-8
 };
+
+// How many columns of a long source line a report shows around the caret.
+constexpr std::size_t SHOWN_COLUMNS = 100;
 
 void report_begin(report_reader& reader, const script_reading& r, std::string_view file,
                   message_language language);
@@ -75,7 +80,8 @@ void report_findings(const script_reading& r, std::string_view file, message_lan
 void append_gcc(const report_item& item, std::string& out);
 std::string format_gcc(const report_item& item);
 
-// One JSON array of {file, line, column, name, message}, written an object at a
+// One JSON array of {column, end_column, file, fixes, line, message, name, notes,
+// severity}, written an object at a
 // time: `append_json` for each (`first` for the first opens the array), then
 // `json_close` with how many there were.
 void append_json(const report_item& item, bool first, std::string& out);

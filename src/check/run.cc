@@ -9,15 +9,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include "check/charset.h"
 #include "check/check.h"
 #include "check/report.h"
 #include "check/terminal.h"
 #include "common/files.h"
 #include "common/io.h"
+#include "common/pipeline.h"
 
 namespace {
 
-constexpr const char* USAGE = "usage: mavo-check [--mode urqw|ripurq|dosurq|akurq] [--format gcc|json] [--] FILE...";
+constexpr const char* USAGE =
+    "usage: mavo-check [--mode urqw|ripurq|dosurq|akurq] [--format gcc|json] [--all] [--disable NAME[,NAME...]]\n"
+    "                  [--] FILE...";
 
 enum output_format { FORMAT_GCC, FORMAT_JSON };
 
@@ -27,20 +31,51 @@ struct options {
   bool mode_given = false;
   check_mode mode = MODE_URQW;
   output_format format = FORMAT_GCC;
+  bool show_all = false;
+  std::uint32_t disabled = 0;
   std::vector<const char*> files;
 };
 
 void print_help() {
-  write_output(std::string(USAGE) + "\n\n"
-               "Reads each qst script as mavo does and reports, line by line, where it will not play as\n"
-               "written: FILE:LINE:COLUMN: warning: MESSAGE [NAME], the line and a caret, and a note on\n"
-               "what to write instead. Nothing is written to any file.\n\n"
-               "  --mode MODE    the interpreter's dialect, by UrqW's names (default: the \"urq_mode\" of\n"
-               "                 a manifest.json beside the script, otherwise urqw)\n"
-               "  --format FORM  gcc (the default) or json: one array of {file, line, column, name, message}\n"
-               "  --help         this text;  --version  the version\n\n"
-               "A comment \";mavo-check: ignore NAME[,NAME...]\" on a line, or alone on the line before it,\n"
-               "silences those findings there. Exit status: 0 no finding, 1 findings, 2 trouble.\n");
+  std::string text = std::string(USAGE) + "\n\n"
+      "Reads each qst script as mavo does and reports, line by line, where it will not play as\n"
+      "written: FILE:LINE:COLUMN: warning: MESSAGE [NAME], the line and a caret, and a note on\n"
+      "what to write instead. Nothing is written to any file. Scripts named from one folder are\n"
+      "one game, as UrqW plays them: a location in any of them counts for the others.\n\n"
+      "  --mode MODE       the interpreter's dialect, by UrqW's names (default: the \"urq_mode\" of\n"
+      "                    a manifest.json beside the script, otherwise urqw)\n"
+      "  --format FORM     gcc (the default) or json: one array of {column, end_column, file, fixes,\n"
+      "                    line, message, name, notes, severity}\n"
+      "  --all             also the findings about mavo's own reading (comments, joined lines,\n"
+      "                    Ctrl-Z) in a script with no action button, which mavo leaves unwritten\n"
+      "  --disable NAMES   report none of the checks named (comma-separated)\n"
+      "  --help            this text;  --version  the version\n\n"
+      "A comment \";mavo-check: ignore NAME[,NAME...]\" at the end of a line, or alone on the line\n"
+      "before it, silences those findings there; \";mavo-check: ignore-file NAME[,NAME...]\" in the\n"
+      "first 20 lines silences them in the whole file. Exit status: 0 no finding, 1 findings,\n"
+      "2 trouble.\n\nThe checks:";
+  for (std::size_t i = 0; i < CHECK_COUNT; ++i) {
+    text += i % 4 == 0 ? "\n  " : "  ";
+    text += CHECK_NAMES[i];
+  }
+  text += "\n";
+  write_output(text);
+}
+
+// The checks a --disable value names; false, with the unknown name, when one is none.
+bool parse_disabled(std::string_view value, std::uint32_t& disabled, std::string& unknown) {
+  while (true) {
+    const std::size_t comma = value.find(',');
+    const std::string_view name = value.substr(0, comma);
+    const check_id id = check_by_name(name);
+    if (id == CHECK_COUNT) {
+      unknown.assign(name);
+      return false;
+    }
+    disabled |= std::uint32_t{1} << id;
+    if (comma == std::string_view::npos) return true;
+    value.remove_prefix(comma + 1);
+  }
 }
 
 bool parse_mode(std::string_view name, check_mode& mode) {
@@ -91,16 +126,50 @@ std::string folder_of(const char* path) {
   return slash == std::string_view::npos ? std::string() : std::string(p.substr(0, slash + 1));
 }
 
-// The dialect that a manifest.json in the script's folder names, if any.
-bool manifest_mode(const char* path, check_mode& mode) {
+// The dialect that a manifest.json in the script's folder names, if any. What in
+// it UrqW would refuse (it then loads no game at all) is said once for the folder,
+// in one line, with what was assumed instead.
+void manifest_mode(const char* path, bool mode_given, check_mode& mode, message_language language,
+                   std::vector<std::string>& folders_told) {
   const std::string folder = folder_of(path);
+  const std::string manifest_path = folder + "manifest.json";
   script_text bytes;
-  if (!read_bytes((folder + "manifest.json").c_str(), bytes)) return false;
+  if (!read_bytes(manifest_path.c_str(), bytes)) return;
   const nlohmann::json manifest = nlohmann::json::parse(bytes, nullptr, false);
-  if (!manifest.is_object()) return false;
-  const auto it = manifest.find("urq_mode");
-  if (it == manifest.end() || !it->is_string()) return false;
-  return parse_mode(it->get<std::string>(), mode);
+  const bool ru = language == LANGUAGE_RU;
+  std::string problem;
+  check_mode named = mode;
+  bool names_mode = false;
+  if (!manifest.is_object()) {
+    problem = ru ? "это не JSON-объект" : "not a valid JSON object";
+  } else {
+    const auto version = manifest.find("manifest_version");
+    const auto urq_mode = manifest.find("urq_mode");
+    const auto encoding = manifest.find("game_encoding");
+    const auto html = manifest.find("html_support");
+    if (version == manifest.end() || *version != 1) {
+      problem = ru ? "\"manifest_version\" не равен 1" : "\"manifest_version\" is not 1";
+    } else if (urq_mode != manifest.end() && !(urq_mode->is_string() && parse_mode(urq_mode->get<std::string>(), named))) {
+      problem = ru ? "\"urq_mode\" " + urq_mode->dump() + " не из urqw, ripurq, dosurq, akurq"
+                   : "\"urq_mode\" " + urq_mode->dump() + " is none of urqw, ripurq, dosurq, akurq";
+    } else if (encoding != manifest.end() && *encoding != "UTF-8" && *encoding != "CP1251") {
+      problem = ru ? "\"game_encoding\" " + encoding->dump() + " — не \"UTF-8\" и не \"CP1251\""
+                   : "\"game_encoding\" " + encoding->dump() + " is neither \"UTF-8\" nor \"CP1251\"";
+    } else if (html != manifest.end() && !html->is_boolean()) {
+      problem = ru ? "\"html_support\" — не true и не false" : "\"html_support\" is neither true nor false";
+    }
+    names_mode = urq_mode != manifest.end() && problem.empty();
+  }
+  if (problem.empty()) {
+    if (names_mode && !mode_given) mode = named;
+    return;
+  }
+  if (std::find(folders_told.begin(), folders_told.end(), folder) != folders_told.end()) return;
+  folders_told.push_back(folder);
+  const std::string assumed = MODE_NAMES[mode];
+  write_error(manifest_path + ": " + problem +
+              (ru ? ": UrqW не загрузит такую игру; проверено в режиме " + assumed + "\n"
+                  : ": UrqW refuses to load such a game; checked in " + assumed + " mode\n"));
 }
 
 // A game in several files: UrqW plays all the .qst files of a game's folder
@@ -111,6 +180,7 @@ struct game_files {
   std::vector<std::vector<game_location>> games;
   std::vector<std::size_t> game_of;    // for each file named: its game, or NO_GAME
   std::vector<std::uint32_t> file_id;  // for each file named: the first naming of its path
+  std::vector<game_file_name> names;   // for each file named: how its findings name it
 };
 constexpr std::size_t NO_GAME = static_cast<std::size_t>(-1);
 
@@ -128,6 +198,14 @@ void read_games(const std::vector<const char*>& files, game_files& out) {
     folders.push_back(folder_of(paths.back().c_str()));
   }
   out.game_of.assign(files.size(), NO_GAME);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string base = paths[i].substr(folders[i].size());
+    game_file_name name;
+    name.path = files[i];
+    name.loaded_first = !base.empty() && base[0] == '_';
+    name.is_mavo_result = fold_case(base, false) == RESULT_FILE;
+    out.names.push_back(std::move(name));
+  }
   out.file_id.resize(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     out.file_id[i] = static_cast<std::uint32_t>(i);
@@ -162,6 +240,36 @@ void flush_output(std::string& out, std::size_t at_least, bool& trouble) {
   if (out.size() < at_least) return;
   if (!write_output(out)) trouble = true;
   out.clear();
+}
+
+// The Russian plural of a count: 1 файл, 2 файла, 5 файлов.
+const char* russian_plural(std::uint64_t n, const char* one, const char* few, const char* many) {
+  const std::uint64_t tens = n % 100, units = n % 10;
+  if (tens >= 11 && tens <= 14) return many;
+  return units == 1 ? one : units >= 2 && units <= 4 ? few : many;
+}
+
+// "N warnings in M files", as compilers close their report.
+std::string closing_line(std::uint64_t warnings, std::uint64_t files, message_language language) {
+  const std::string n = std::to_string(warnings), m = std::to_string(files);
+  if (language == LANGUAGE_RU) {
+    return n + " " + russian_plural(warnings, "предупреждение", "предупреждения", "предупреждений") + " в " + m +
+           " " + russian_plural(files, "файле", "файлах", "файлах") + "\n";
+  }
+  return n + (warnings == 1 ? " warning in " : " warnings in ") + m + (files == 1 ? " file\n" : " files\n");
+}
+
+// How many findings about mavo's reading were left out of a game without action buttons.
+std::string left_out_line(std::uint64_t count, message_language language) {
+  const std::string n = std::to_string(count);
+  if (language == LANGUAGE_RU) {
+    return n + " " + russian_plural(count, "замечание", "замечания", "замечаний") +
+           " о чтении mavo не показано: ни одна кнопка действия не раскрывается, поэтому mavo не пишет "
+           "mavo.qst; --all покажет их\n";
+  }
+  return n + (count == 1 ? " finding" : " findings") +
+         " about mavo's reading left out: no action button is expanded, so mavo writes no mavo.qst; "
+         "--all shows them\n";
 }
 
 // The system's error text for errno after the path, as perror has it.
@@ -211,6 +319,19 @@ int check_run(int argc, char** argv) {
       } else {
         return bad_usage("unknown format '" + std::string(value) + "'");
       }
+    } else if (arg == "--all") {
+      opt.show_all = true;
+    } else if (arg == "--disable" || arg.substr(0, 10) == "--disable=") {
+      std::string_view value;
+      if (arg == "--disable") {
+        if (++i == argc) return bad_usage("--disable needs a value");
+        value = argv[i];
+      } else {
+        value = arg.substr(10);
+      }
+      std::string unknown;
+      if (!parse_disabled(value, opt.disabled, unknown))
+        return bad_usage("--disable: '" + unknown + "' is not the name of a check [unknown-check-name]");
     } else {
       return bad_usage("unknown option '" + std::string(arg) + "'");
     }
@@ -222,6 +343,9 @@ int check_run(int argc, char** argv) {
   std::size_t found = 0;
   game_files games;
   read_games(opt.files, games);
+  std::vector<std::string> manifests_told;
+  std::uint64_t left_out = 0;
+  std::size_t files_with_findings = 0;
   // The report is written in pieces, so that a script with many findings never
   // holds it whole in memory; the JSON array spans every file.
   std::string out;
@@ -236,13 +360,18 @@ int check_run(int argc, char** argv) {
       continue;
     }
     check_mode mode = opt.mode;
-    if (!opt.mode_given) manifest_mode(path, mode);
+    manifest_mode(path, opt.mode_given, mode, language, manifests_told);
     script_reading reading;
+    reading.show_all = opt.show_all;
+    reading.disabled = opt.disabled;
     if (games.game_of[f] != NO_GAME) {
       reading.game = &games.games[games.game_of[f]];
       reading.game_file = games.file_id[f];
+      reading.game_files = &games.names;
     }
     check_script(reading, std::move(bytes), mode);
+    left_out += reading.left_out;
+    files_with_findings += !reading.findings.empty();
     report_begin(reader, reading, path, language);
     while (report_next(reader, item)) {
       if (opt.format == FORMAT_GCC) {
@@ -260,5 +389,7 @@ int check_run(int argc, char** argv) {
     flush_output(out, 1, trouble);
   }
   if (std::fflush(stdout) != 0) trouble = true;
+  if (opt.format == FORMAT_GCC && found != 0) write_error(closing_line(found, files_with_findings, language));
+  if (left_out != 0) write_error(left_out_line(left_out, language));
   return trouble ? CHECK_TROUBLE : found != 0 ? CHECK_FINDINGS : CHECK_CLEAN;
 }

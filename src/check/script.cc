@@ -1,6 +1,7 @@
 #include "check/script.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "check/charset.h"
 
@@ -38,34 +39,6 @@ bool clears_before_anything(std::string_view body) {
 
 }  // namespace
 
-bool next_piece(piece_reader& reader, std::string_view& piece, std::size_t& piece_at) {
-  const std::string_view text = reader.text;
-  std::size_t start = reader.pos;
-  if (start > text.size()) return false;
-  if (!reader.in_if) {
-    std::size_t first = start;
-    while (first < text.size() && text[first] == ' ') ++first;
-    reader.in_if = text.size() - first > 3 && (text[first] | 0x20) == 'i' && (text[first + 1] | 0x20) == 'f' &&
-                   text[first + 2] == ' ';
-  }
-  const std::size_t end = find_either(text, start, '&', '\n');
-  if (reader.in_if) {
-    // The first " then " or " else " before the end, if any, cuts the piece there.
-    const std::size_t i = find_then(text, start, end, true);
-    if (i < end) {
-      piece = text.substr(start, i - start);
-      piece_at = start;
-      reader.pos = i + 6;
-      return true;
-    }
-  }
-  piece = text.substr(start, end - start);
-  piece_at = start;
-  reader.pos = end + 1;
-  if (end < text.size()) reader.in_if = false;
-  return true;
-}
-
 namespace {
 
 // Whether the word after the blank at `i` is "then" (or, with `or_else`, "else"),
@@ -77,7 +50,47 @@ bool then_at(std::string_view text, std::size_t i, bool or_else) {
          (or_else && w[0] == 'e' && w[1] == 'l' && w[2] == 's' && w[3] == 'e');
 }
 
+// Whether the statement at `at` starts with the word "if", in any letter case.
+bool starts_if(std::string_view text, std::size_t at) {
+  while (at < text.size() && text[at] == ' ') ++at;
+  return text.size() - at > 3 && (text[at] | 0x20) == 'i' && (text[at + 1] | 0x20) == 'f' && text[at + 2] == ' ';
+}
+
 }  // namespace
+
+bool next_piece(piece_reader& reader, std::string_view& piece, std::size_t& piece_at) {
+  const std::string_view text = reader.text;
+  const std::size_t start = reader.pos;
+  if (start > text.size()) return false;
+  if (reader.part != IF_CONDITION && starts_if(text, start)) reader.part = IF_CONDITION;
+  piece_at = start;
+  if (reader.part == IF_CONDITION) {
+    // "&" does not end an "if": its condition runs to " then ", else to the line's end.
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::size_t then = find_then(text, start, end, false);
+    piece = text.substr(start, std::min(then, end) - start);
+    reader.pos = then < end ? then + 6 : end + 1;
+    reader.part = then < end ? IF_THEN : IF_NONE;
+    return true;
+  }
+  const std::size_t end = find_either(text, start, '&', '\n');
+  if (reader.part == IF_THEN) {
+    // The first " else " ends the "then" branch; a " then " in it is its text.
+    std::size_t i = find_then(text, start, end, true);
+    while (i < end && text[i + 1] == 't') i = find_then(text, i + 1, end, true);
+    if (i < end) {
+      piece = text.substr(start, i - start);
+      reader.pos = i + 6;
+      reader.part = IF_ELSE;
+      return true;
+    }
+  }
+  piece = text.substr(start, end - start);
+  reader.pos = end + 1;
+  if (end >= text.size() || text[end] == '\n') reader.part = IF_NONE;
+  return true;
+}
 
 std::size_t find_then(std::string_view text, std::size_t from, std::size_t end, bool or_else) {
   std::size_t i = from;
@@ -299,20 +312,23 @@ std::string_view location_line_name(std::string_view text, std::size_t first, st
 
 }  // namespace
 
-void add_game_locations(std::string_view cleaned, bool utf8, std::uint32_t file, std::vector<game_location>& out) {
+void add_game_locations(std::string_view cleaned, bool utf8, std::size_t bom, std::uint32_t file,
+                        std::vector<game_location>& out) {
   std::string folded;
-  for (std::size_t line = 0, end; line < cleaned.size(); line = end + 1) {
+  for (std::size_t line = bom, end; line < cleaned.size(); line = end + 1) {
     end = find_either(cleaned, line, '\n', '\n');
     std::size_t first;
     if (!is_location_line(cleaned, line, end, first)) continue;
-    fold_case_into(location_line_name(cleaned, first, end), utf8, folded);
-    out.push_back({folded, file});
+    const std::string_view written = location_line_name(cleaned, first, end);
+    fold_case_into(written, utf8, folded);
+    // Where its ":" stands, for the line: kept in `line` until the caller counts it.
+    out.push_back({folded, file, first, std::string(written)});
   }
 }
 
 void read_locations(script_reading& r) {
   const std::string_view text = std::string_view(r.text).substr(0, r.script_end);
-  std::size_t line = 0;
+  std::size_t line = r.bom;  // UrqW reads the text without its byte order mark
   while (line < text.size()) {
     const std::size_t end = find_either(text, line, '\n', '\n');
     std::size_t first;
@@ -343,4 +359,159 @@ void read_locations(script_reading& r) {
     loc.reads_current_loc = contains_ascii_word(body, "current_loc");
     loc.clears_first = clears_before_anything(body);
   }
+}
+
+bool is_player_command(std::string_view word) {
+  // The statements of UrqW's reader, which its player runs for a button's target
+  // that names no location.
+  static constexpr std::string_view WORDS[] = {
+      "save", "image", "music", "play", "clsb", "clsl", "clst", "cls", "forget_procs", "proc",
+      "end", "anykey", "pause", "input", "quit", "invkill", "perkill", "varkill", "inv-", "inv+",
+      "goto", "p", "print", "pln", "println", "btn", "tokens", "instr"};
+  for (const std::string_view w : WORDS)
+    if (word_is(word, w)) return true;
+  return false;
+}
+
+std::string_view location_written(const script_reading& r, std::size_t index) {
+  // Read from the script as written, where the cleaned text's ":" came from.
+  std::string_view name = line_around(r.source, source_position(r.cleanup, r.locations[index].at));
+  while (!name.empty() && (name.front() == ' ' || name.front() == '\t' || name.front() == ':')) name.remove_prefix(1);
+  if (r.bom != 0 && name.substr(0, 3) == "\xEF\xBB\xBF") name.remove_prefix(3);
+  while (!name.empty() && name.front() == ':') name.remove_prefix(1);
+  return trim_blanks(name.substr(0, name.find(';')));
+}
+
+namespace {
+
+// A name's letters as compared for a suggestion: letter case folded, and the
+// Cyrillic letters that look like Latin ones taken for those.
+std::u32string skeleton_of(std::string_view folded, bool utf8) {
+  std::u32string s = code_points(folded, utf8);
+  for (char32_t& c : s) {
+    switch (c) {
+      case U'\u0430': c = U'a'; break;
+      case U'\u0432': c = U'b'; break;
+      case U'\u0435': c = U'e'; break;
+      case U'\u043a': c = U'k'; break;
+      case U'\u043c': c = U'm'; break;
+      case U'\u043d': c = U'h'; break;
+      case U'\u043e': c = U'o'; break;
+      case U'\u0440': c = U'p'; break;
+      case U'\u0441': c = U'c'; break;
+      case U'\u0442': c = U't'; break;
+      case U'\u0445': c = U'x'; break;
+      default: break;
+    }
+  }
+  return s;
+}
+
+}  // namespace
+
+// The edit distance of `a` and `b` with adjacent letters swapped as one edit, or
+// `limit` + 1 once it is sure to exceed `limit`.
+std::size_t edit_distance(std::u32string_view a, std::u32string_view b, std::size_t limit,
+                          std::vector<std::size_t>& rows) {
+  const std::size_t n = a.size(), m = b.size();
+  if ((n > m ? n - m : m - n) > limit) return limit + 1;
+  rows.assign(3 * (m + 1), 0);
+  std::size_t* before = rows.data();
+  std::size_t* row = before + (m + 1);
+  std::size_t* now = row + (m + 1);
+  for (std::size_t j = 0; j <= m; ++j) row[j] = j;
+  for (std::size_t i = 1; i <= n; ++i) {
+    now[0] = i;
+    std::size_t best = now[0];
+    for (std::size_t j = 1; j <= m; ++j) {
+      std::size_t d = std::min({row[j] + 1, now[j - 1] + 1, row[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d = std::min(d, before[j - 2] + 1);
+      now[j] = d;
+      best = std::min(best, d);
+    }
+    if (best > limit) return limit + 1;
+    std::size_t* oldest = before;
+    before = row;
+    row = now;
+    now = oldest;
+  }
+  return row[m];
+}
+
+namespace {
+
+bool is_latin(char32_t c) { return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z'); }
+bool is_cyrillic(char32_t c) { return c >= 0x400 && c <= 0x4FF; }
+
+}  // namespace
+
+namespace {
+
+// A bit for each letter of `s`, modulo 64: an edit changes at most two of them.
+std::uint64_t letter_mask(std::u32string_view s) {
+  std::uint64_t mask = 0;
+  for (const char32_t c : s) mask |= std::uint64_t{1} << (c % 64);
+  return mask;
+}
+
+void add_suggestion_name(suggestion_index& index, std::string_view folded, bool utf8) {
+  const std::u32string letters = skeleton_of(folded, utf8);
+  index.letters += letters;
+  index.starts.push_back(static_cast<std::uint32_t>(index.letters.size()));
+  index.masks.push_back(letter_mask(letters));
+}
+
+void make_suggestions(script_reading& r) {
+  suggestion_index& index = r.suggestions;
+  index.made = true;
+  index.starts.push_back(0);
+  for (std::size_t i = 0; i < r.locations.size(); ++i) add_suggestion_name(index, location_name(r, i), r.utf8);
+  if (r.game == nullptr) return;
+  for (const game_location& l : *r.game) add_suggestion_name(index, l.file == r.game_file ? std::string_view() : l.name, r.utf8);
+}
+
+// The index of the nearest name to `wanted` within `limit` edits, or -1.
+std::int64_t nearest_name(script_reading& r, std::u32string_view wanted, std::size_t limit) {
+  suggestion_index& index = r.suggestions;
+  const std::uint64_t mask = letter_mask(wanted);
+  std::size_t best = limit + 1;
+  std::int64_t found = -1;
+  for (std::size_t i = 0; i + 1 < index.starts.size(); ++i) {
+    const std::size_t size = index.starts[i + 1] - index.starts[i];
+    if (size == 0 || (size > wanted.size() ? size - wanted.size() : wanted.size() - size) >= best) continue;
+    if (static_cast<std::size_t>(std::popcount(mask ^ index.masks[i])) > 2 * (best - 1)) continue;
+    const std::u32string_view s = std::u32string_view(index.letters).substr(index.starts[i], size);
+    const std::size_t d = edit_distance(wanted, s, best - 1, index.rows);
+    if (d < best) {
+      best = d;
+      found = static_cast<std::int64_t>(i);
+      if (d == 0) break;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+void suggest_location(script_reading& r, finding& f, std::string_view name, std::size_t clean) {
+  const std::u32string letters = code_points(name, r.utf8);
+  const bool mixed = std::any_of(letters.begin(), letters.end(), is_latin) &&
+                     std::any_of(letters.begin(), letters.end(), is_cyrillic);
+  f.count[1] = mixed ? 1 : 0;
+  if (!r.suggestions.made) make_suggestions(r);
+  // Many jumps lead to the same missing name: it is looked for once.
+  const std::string folded = fold_case(name, r.utf8);
+  auto [it, is_new] = r.suggestions.asked.try_emplace(folded, -1);
+  if (is_new) {
+    const std::u32string wanted = skeleton_of(folded, r.utf8);
+    it->second = nearest_name(r, wanted, std::max<std::size_t>(1, wanted.size() / 4));
+  }
+  if (it->second < 0) return;
+  const auto found = static_cast<std::size_t>(it->second);
+  const std::string_view best_name =
+      found < r.locations.size() ? location_written(r, found) : std::string_view((*r.game)[found - r.locations.size()].written);
+  set_text(r, f, 1, best_name, WHOLE_TEXT);
+  set_text(r, f, 2, best_name, WHOLE_TEXT);
+  f.fix_begin = script_position(r, clean);
+  f.fix_end = script_position(r, clean + name.size());
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "check/findings.h"
@@ -54,6 +55,17 @@ struct silence {
 struct game_location {
   std::string name;    // what follows the ":", folded as in its own file
   std::uint32_t file;  // which of the game's files defines it
+  std::uint64_t line = 0;  // the line of its ":", as the file's editor counts them
+  std::string written;     // the name as written there
+};
+
+// The game's files, as a checked script's findings name them: the path of each,
+// whether UrqW loads it first (its name starts with "_"), and whether it is a
+// mavo.qst.
+struct game_file_name {
+  std::string path;
+  bool loaded_first = false;
+  bool is_mavo_result = false;
 };
 
 // What the checker read of one keyword, kept only when a caller asks for it (the
@@ -79,9 +91,29 @@ inline std::size_t slot_count(std::size_t count) {
   return size;
 }
 
+// The names a misspelt one is compared with, made on first need: the script's
+// locations, then those of the game's other files, each as letters (letter case
+// folded, Cyrillic look-alikes taken as Latin), one after the other, with a mask
+// of the letters each holds, so that most names are passed over at once.
+struct suggestion_index {
+  bool made = false;
+  std::u32string letters;
+  std::vector<std::uint32_t> starts;     // where each name starts in `letters`; one more for the end
+  std::vector<std::uint64_t> masks;      // a bit for each letter (modulo 64) the name holds
+  std::unordered_map<std::string, std::int64_t> asked;  // a folded name: the index of the name meant, or -1
+  std::vector<std::size_t> rows;         // room for the distance's three rows
+};
+
 struct script_reading {
   check_mode mode = MODE_URQW;
+  // Set by the caller: whether findings about mavo's reading are kept when no action
+  // button is expanded (mavo then writes nothing), and the checks not to report.
+  bool show_all = true;
+  std::uint32_t disabled = 0;           // a bit for each check_id
+  std::uint64_t left_out = 0;           // findings about mavo's reading left out, as `show_all` says
+  std::uint64_t expanded = 0;           // action buttons that mavo expands
   bool utf8 = false;                    // the whole script is UTF-8 (else cp1251)
+  std::size_t bom = 0;                  // the length of a UTF-8 byte order mark at its start (0 or 3)
   script_text source;                   // the script as read: CR LF as LF, up to a Ctrl-Z
   std::string ctrl_z_rest;              // what follows a Ctrl-Z on its line, to show it
   script_text text;                     // cleaned, with the banner; the expansion's afterwards
@@ -100,22 +132,28 @@ struct script_reading {
   std::vector<traced_block> blocks;     // in order
   std::vector<std::size_t> new_blocks;  // where the button of each new block stands in the script
   std::vector<silence> silences;
+  suggestion_index suggestions;         // made on the first name that leads nowhere
   finding_list findings;
   std::string finding_texts;            // the texts of every finding, one after the other
   std::vector<button_view>* views = nullptr;  // when given: every keyword as read, in order
   const std::vector<game_location>* game = nullptr;  // when given: the locations of every file of
   std::uint32_t game_file = 0;                       //   the game, sorted by name; and which is this one
+  const std::vector<game_file_name>* game_files = nullptr;  // when given: the names of those files
 };
 
 // ---- the statements of a line ----
 
-// Cuts a text into statements: at "&" and at newlines, and, in a statement that
-// starts with "if", at its " then " and " else " too (the condition is a piece of
-// its own). Each call yields the next piece and where it starts; false at the end.
+// Cuts a text into statements as UrqW reads them: at "&" and at newlines, except
+// that a statement starting with "if" runs to the end of its line. Its condition
+// ends at the first " then "; its "then" branch at the first " else " after it, its
+// "else" branch at the line's end; each branch is cut at "&" in turn, and a piece
+// of a branch that starts with "if" is an "if" of its own. Each call yields the
+// next piece and where it starts; false at the end.
+enum if_part : std::uint8_t { IF_NONE, IF_CONDITION, IF_THEN, IF_ELSE };
 struct piece_reader {
   std::string_view text;
   std::size_t pos = 0;
-  bool in_if = false;  // the current statement is an "if": " then " and " else " cut it
+  if_part part = IF_NONE;  // where in an "if" statement the next piece stands
 };
 bool next_piece(piece_reader& reader, std::string_view& piece, std::size_t& piece_at);
 
@@ -148,6 +186,10 @@ bool is_print(std::string_view word);
 // Whether the word is one of the interpreter's commands.
 bool is_command_word(std::string_view word);
 
+// Whether the word is a statement that UrqW's player runs as a command when a
+// button's target names no location (quit, end, cls, save, ...).
+bool is_player_command(std::string_view word);
+
 // ---- places ----
 
 // The folded name in the location record at `record`, and of the `index`-th location.
@@ -171,8 +213,25 @@ bool location_elsewhere(const script_reading& r, std::string_view folded_name);
 // Whether a location `name` (as written) is defined in the script or elsewhere in its game.
 bool location_exists(script_reading& r, std::string_view name);
 
+// The name of the `index`-th location as written, blanks at its ends dropped.
+std::string_view location_written(const script_reading& r, std::size_t index);
+
+// The edit distance of `a` and `b`, adjacent letters swapped counting as one edit,
+// or `limit` + 1 once it is sure to exceed `limit`.
+// `rows` is room for the work, kept between calls.
+std::size_t edit_distance(std::u32string_view a, std::u32string_view b, std::size_t limit,
+                          std::vector<std::size_t>& rows);
+
+// For a finding on a name that leads nowhere, `name` as written at cleaned-text
+// position `clean`: the nearest location of the game, when one is close enough
+// to be a slip of the keyboard (letters swapped, one wrong, a Cyrillic letter
+// that looks Latin), becomes its "%2" and its fix; its count[1] says whether the
+// name mixes Latin and Cyrillic letters.
+void suggest_location(script_reading& r, finding& f, std::string_view name, std::size_t clean);
+
 // Appends the locations of a cleaned script, `file` of its game, to `out`.
-void add_game_locations(std::string_view cleaned, bool utf8, std::uint32_t file, std::vector<game_location>& out);
+void add_game_locations(std::string_view cleaned, bool utf8, std::size_t bom, std::uint32_t file,
+                        std::vector<game_location>& out);
 
 // The cleaned-text position that a position of the searched text came from, or
 // NO_POSITION when it lies in a part the script did not write.
@@ -232,3 +291,7 @@ void check_blocks(script_reading& r, const label_table& table);
 // The checks of the plain statements: "goto", "proc" and "btn" targets, locations
 // defined twice, a missing "&".
 void check_statements(script_reading& r);
+
+// Locations that another file of the game defines too, once the expansion has
+// told whether this script has action buttons.
+void check_game_duplicates(script_reading& r);

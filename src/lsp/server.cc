@@ -16,6 +16,7 @@
 #include "check/check.h"
 #include "check/report.h"
 #include "common/files.h"
+#include "common/pipeline.h"
 #include "lsp/encoding.h"
 #include "lsp/expansion.h"
 #include "lsp/message.h"
@@ -70,6 +71,7 @@ struct server {
   bool shut_down = false;
   bool exited = false;
   bool mode_set = false;
+  bool all = false;  // the setting mavoCheck.all: also the findings about mavo's own reading
   check_mode mode = MODE_URQW;
   message_language language = LANGUAGE_EN;
   std::deque<json> queue;  // messages read and not yet handled
@@ -259,23 +261,30 @@ struct manifest_info {
   int encoding = -1;  // -1 none, 0 cp1251, 1 UTF-8
 };
 
+// As the command line reads it: a manifest that UrqW would refuse names nothing.
 manifest_info read_manifest(const std::string& folder) {
   manifest_info info;
   std::string bytes;
   if (!read_file(folder + "manifest.json", bytes)) return info;
   const json manifest = json::parse(bytes, nullptr, false);
   if (!manifest.is_object()) return info;
-  const std::string mode = string_at(manifest, "urq_mode");
-  for (int i = 0; i < 4; ++i)
-    if (mode == MODE_NAMES[i]) {
-      info.has_mode = true;
-      info.mode = static_cast<check_mode>(i);
-    }
-  std::string encoding = string_at(manifest, "game_encoding");
-  for (char& c : encoding)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  if (encoding == "CP1251" || encoding == "WINDOWS-1251") info.encoding = 0;
-  if (encoding == "UTF-8" || encoding == "UTF8") info.encoding = 1;
+  const json* version = member(manifest, "manifest_version");
+  const json* mode = member(manifest, "urq_mode");
+  const json* encoding = member(manifest, "game_encoding");
+  const json* html = member(manifest, "html_support");
+  if (version == nullptr || *version != 1) return info;
+  if (html != nullptr && !html->is_boolean()) return info;
+  if (encoding != nullptr && *encoding != "UTF-8" && *encoding != "CP1251") return info;
+  if (mode != nullptr) {
+    const std::string name = mode->is_string() ? mode->get<std::string>() : std::string();
+    for (int i = 0; i < 4; ++i)
+      if (name == MODE_NAMES[i]) {
+        info.has_mode = true;
+        info.mode = static_cast<check_mode>(i);
+      }
+    if (!info.has_mode) return info;
+  }
+  if (encoding != nullptr) info.encoding = *encoding == "UTF-8" ? 1 : 0;
   return info;
 }
 
@@ -353,7 +362,10 @@ bool disk_locations(server& s, const std::string& path, std::uint32_t file, std:
     cached->locations.clear();
     read_game_locations(std::move(bytes), 0, cached->locations);
   }
-  for (const game_location& g : cached->locations) out.push_back({g.name, file});
+  for (game_location g : cached->locations) {
+    g.file = file;
+    out.push_back(std::move(g));
+  }
   return true;
 }
 
@@ -375,6 +387,26 @@ json item_range(const server& s, const document& d, const report_item& item) {
   const std::uint64_t end_column = std::max(item.end_column, item.column + 1);
   const text_position b = position_of_column(d.text, d.starts, item.line, end_column, s.units);
   return range_json(a, b);
+}
+
+// Another file of the game that a note points to, with its text as the editor
+// shows it, read once a publication.
+struct other_text {
+  std::string path, uri, text;
+  std::vector<std::size_t> starts;
+};
+
+const other_text* other_file(server& s, std::deque<other_text>& others, const std::string& path) {
+  for (const other_text& o : others)
+    if (o.path == path) return &o;
+  other_text o;
+  o.path = path;
+  if (!game_file_text(s, path, o.text)) return nullptr;
+  const document* open = document_at_path(s, path);
+  o.uri = open != nullptr ? open->uri : uri_of_path(path);
+  find_line_starts(o.text, o.starts);
+  others.push_back(std::move(o));
+  return &others.back();
 }
 
 // Checks one document in its game and publishes what the checker finds.
@@ -400,10 +432,22 @@ void publish(server& s, document& d) {
       return a.name != b.name ? a.name < b.name : a.file < b.file;
     });
   }
+  // How the findings name the game's files, as the command line has them.
+  std::vector<game_file_name> names;
+  for (const std::string& path : paths) {
+    const std::string base = path.substr(folder_of(path).size());
+    game_file_name name;
+    name.path = path;
+    name.loaded_first = !base.empty() && base[0] == '_';
+    name.is_mavo_result = fold_case(base, false) == RESULT_FILE;
+    names.push_back(std::move(name));
+  }
   script_reading reading;
+  reading.show_all = s.all;
   if (paths.size() >= 2) {
     reading.game = &game;
     reading.game_file = self;
+    reading.game_files = &names;
   }
   const check_mode mode = m.has_mode ? m.mode : s.mode;
   check_script(reading, document_bytes(d, m), mode);
@@ -418,6 +462,7 @@ void publish(server& s, document& d) {
   out += std::to_string(d.version);
   out += R"(,"diagnostics":[)";
   bool first = true;
+  std::deque<other_text> others;
   for (const report_item& item : d.items) {
     out += first ? "{" : ",{";
     first = false;
@@ -434,10 +479,13 @@ void publish(server& s, document& d) {
       for (std::size_t i = 0; i < item.notes.size(); ++i) {
         const report_note& note = item.notes[i];
         out += i == 0 ? R"({"location":{"uri":)" : R"(,{"location":{"uri":)";
-        append_string(d.uri, out);
+        const other_text* other = note.file.empty() ? nullptr : other_file(s, others, note.file);
+        append_string(other != nullptr ? other->uri : d.uri, out);
         out += R"(,"range":)";
-        append_range(position_of_column(d.text, d.starts, note.line, note.column, s.units),
-                     position_of_column(d.text, d.starts, note.line, note.column + 1, s.units), out);
+        const std::string& text = other != nullptr ? other->text : d.text;
+        const std::vector<std::size_t>& starts = other != nullptr ? other->starts : d.starts;
+        append_range(position_of_column(text, starts, note.line, note.column, s.units),
+                     position_of_column(text, starts, note.line, note.column + 1, s.units), out);
         out += R"(},"message":)";
         append_string(note.message, out);
         out += '}';
@@ -972,6 +1020,7 @@ void did_close(server& s, const json& params) {
 void take_settings(server& s, const json& settings) {
   const json* inner = member(settings, "mavoCheck");
   const json& m = inner != nullptr ? *inner : settings;
+  if (const json* all = member(m, "all"); all != nullptr && all->is_boolean()) s.all = all->get<bool>();
   const std::string mode = string_at(m, "mode");
   for (int i = 0; i < 4; ++i)
     if (mode == MODE_NAMES[i]) {

@@ -32,6 +32,7 @@ for _, answer in pairs(answers) do
   for _, action in ipairs(answer.result or {}) do table.insert(titles, action.title) end
 end
 say('quick fixes: ' .. table.concat(titles, '; '))
+if not vim.tbl_contains(titles, 'mavo-check: write "hall"') then fail('no fix to "hall"') end
 if not vim.tbl_contains(titles, 'mavo-check: ignore unknown-location here') then fail('no "ignore here"') end
 
 -- The jump: from the target of a goto to its location.

@@ -137,7 +137,7 @@ test('a cp1251 game of two files: diagnostics, the other file, a change that bre
   open(c, g.hall, HALL);
   const found = await c.diagnostics(g.hall);
   // Башня and Подвал are the other file's; Нигде is nowhere.
-  assert.deepEqual(found.map((d) => [d.code, d.range]), [['unknown-location', range(4, 5, 4, 6)]]);
+  assert.deepEqual(found.map((d) => [d.code, d.range]), [['unknown-location', range(4, 5, 4, 10)]]);
   assert.equal(found[0].source, 'mavo-check');
   assert.equal(found[0].severity, 2);
   assert.match(found[0].message, /Нигде/);
@@ -161,6 +161,21 @@ test('a cp1251 game of two files: diagnostics, the other file, a change that bre
   fs.writeFileSync(path.join(g.dir, 'tower.qst'), cp1251(':Башня\r\nend\r\n'));
   change(c, g.hall, 2, [{ range: range(5, 3, 5, 3), text: ' ' }]);
   assert.deepEqual((await c.diagnostics(g.hall)).map((d) => d.range.start.line), [3, 4]);
+  assert.equal(await c.close(), 0);
+});
+
+test('a note in another file of the game points to that file', async () => {
+  const dir = folder();
+  fs.writeFileSync(path.join(dir, 'a.qst'), ':start\nbtn b,B\nmavo start,Go & pln x\nend\n');
+  const text = ':b\nend\n:Start\nend\n';
+  fs.writeFileSync(path.join(dir, 'b.qst'), text);
+  const uri = uriOf(path.join(dir, 'b.qst'));
+  const c = await connect();
+  open(c, uri, text);
+  const found = await c.diagnostics(uri);
+  assert.deepEqual(found.map((d) => [d.code, d.range]), [['duplicate-location', range(2, 0, 2, 6)]]);
+  assert.deepEqual(found[0].relatedInformation.map((r) => [r.location.uri, r.location.range.start]),
+    [[uri, pos(2, 0)], [uriOf(path.join(dir, 'a.qst')), pos(0, 0)]]);
   assert.equal(await c.close(), 0);
 });
 
@@ -291,10 +306,34 @@ test('quick fixes: ignore here writes the comment that silences the finding', as
   assert.equal(await c.close(), 0);
 });
 
-test('the mode from the setting, the manifest before it', async () => {
+test('quick fixes: the checker\'s own fix, applied, mends the finding', async () => {
+  const dir = folder();
+  const file = path.join(dir, 'f.qst');
+  const text = ':start\r\n😀 & goto hal\r\nmavo hall,x & pln y\r\nend\r\n:hall\r\nend\r\n';
+  fs.writeFileSync(file, text);
+  const uri = uriOf(file);
+  const c = await connect();
+  open(c, uri, text);
+  const found = await c.diagnostics(uri);
+  assert.deepEqual(found.map((d) => [d.code, d.range]), [['unknown-location', range(1, 10, 1, 13)]]);
+  assert.match(found[0].relatedInformation[0].message, /did you mean ":hall"/);
+  const actions = await c.connection.sendRequest(rpc.CodeActionRequest.type,
+    { textDocument: { uri }, range: found[0].range, context: { diagnostics: found } });
+  const fix = actions.find((a) => a.title === 'mavo-check: write "hall"');
+  assert.ok(fix, JSON.stringify(actions.map((a) => a.title)));
+  assert.equal(fix.isPreferred, true);
+  assert.deepEqual(fix.edit.changes[uri], [{ range: range(1, 10, 1, 13), newText: 'hall' }]);
+  change(c, uri, 2, fix.edit.changes[uri].map((e) => ({ range: e.range, text: e.newText })));
+  assert.deepEqual(await c.diagnostics(uri), []);
+  assert.equal(await c.close(), 0);
+});
+
+test('the mode and mavoCheck.all from the settings, the manifest before them', async () => {
   const dir = folder();
   const file = path.join(dir, 'm.qst');
-  // A ";" after printed text is a comment-in-text finding in UrqW's dialect only.
+  // A ";" after printed text is a comment-in-text finding in UrqW's dialect only,
+  // and, as a finding about mavo's own reading in a script without action buttons,
+  // shown with mavoCheck.all only.
   const text = ':start\npln a;b\nend\n';
   fs.writeFileSync(file, text);
   const codes = async (settings) => {
@@ -304,11 +343,14 @@ test('the mode from the setting, the manifest before it', async () => {
     await c.close();
     return found;
   };
-  const urqw = await codes({});
-  const dos = await codes({ mavoCheck: { mode: 'dosurq' } });
-  assert.notDeepEqual(urqw, dos);
+  assert.deepEqual(await codes({}), []);
+  assert.deepEqual(await codes({ mavoCheck: { all: true } }), ['comment-in-text']);
+  assert.deepEqual(await codes({ mavoCheck: { all: true, mode: 'dosurq' } }), []);
+  fs.writeFileSync(path.join(dir, 'manifest.json'), '{"manifest_version": 1, "urq_mode": "urqw"}');
+  assert.deepEqual(await codes({ mavoCheck: { all: true, mode: 'dosurq' } }), ['comment-in-text']);
+  // A manifest that UrqW would refuse names no mode, as on the command line.
   fs.writeFileSync(path.join(dir, 'manifest.json'), '{"urq_mode": "urqw"}');
-  assert.deepEqual(await codes({ mavoCheck: { mode: 'dosurq' } }), urqw);
+  assert.deepEqual(await codes({ mavoCheck: { all: true, mode: 'dosurq' } }), []);
 });
 
 // ---- bad input, on the raw stream ----
