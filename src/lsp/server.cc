@@ -265,7 +265,8 @@ struct manifest_info {
 manifest_info read_manifest(const std::string& folder) {
   manifest_info info;
   std::string bytes;
-  if (!read_file(folder + "manifest.json", bytes)) return info;
+  // A document without a file (an editor's new, unsaved one) has no folder.
+  if (folder.empty() || !read_file(folder + "manifest.json", bytes)) return info;
   const json manifest = json::parse(bytes, nullptr, false);
   if (!manifest.is_object()) return info;
   const json* version = member(manifest, "manifest_version");

@@ -285,6 +285,16 @@ test('hover on a mavo statement: the btn line and the block that mavo writes', a
   assert.equal(await c.close(), 0);
 });
 
+test('a new document without a file is checked alone', async () => {
+  const c = await connect();
+  const uri = 'untitled:Untitled-1';
+  open(c, uri, ':start\ngoto nowhere\ngoto start\n');
+  assert.deepEqual((await c.diagnostics(uri)).map((d) => [d.code, d.range.start]), [['unknown-location', pos(1, 5)]]);
+  assert.deepEqual(await c.connection.sendRequest(rpc.DefinitionRequest.type,
+    { textDocument: { uri }, position: pos(2, 6) }), { uri, range: range(0, 1, 0, 6) });
+  assert.equal(await c.close(), 0);
+});
+
 test('quick fixes: ignore here writes the comment that silences the finding', async () => {
   const dir = folder();
   const file = path.join(dir, 'q.qst');
