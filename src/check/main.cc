@@ -2,6 +2,7 @@
 // as written.
 #include "check/run.h"
 #include "common/console.h"
+#include "lsp/server.h"
 #include "text/text.h"
 
 #ifdef _WIN32
@@ -27,13 +28,17 @@ int wmain(int argc, wchar_t** wargv) {
     argv.push_back(arg.data());
   }
   argv.push_back(nullptr);
+  if (argc == 2 && args[1] == "--lsp") return lsp_run();  // the language server, on standard input and output
   const int status = check_run(argc, argv.data());
   close_check_console(argc, status);
   return status;
 }
 #else
+#include <string_view>
+
 int main(int argc, char** argv) {
   install_memory_rule(2);  // out of memory: trouble, status 2
+  if (argc == 2 && std::string_view(argv[1]) == "--lsp") return lsp_run();  // the language server, on standard input and output
   const int status = check_run(argc, argv);
   close_check_console(argc, status);
   return status;
