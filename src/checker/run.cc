@@ -1,4 +1,4 @@
-#include "check/run.h"
+#include "checker/run.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include "check/charset.h"
 #include "check/check.h"
 #include "check/report.h"
-#include "check/terminal.h"
+#include "checker/terminal.h"
 #include "common/files.h"
 #include "common/io.h"
 #include "common/pipeline.h"

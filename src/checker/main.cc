@@ -1,6 +1,6 @@
 // mavo-check: reads qst scripts as mavo does and reports where they will not play
 // as written.
-#include "check/run.h"
+#include "checker/run.h"
 #include "common/console.h"
 #include "lsp/server.h"
 #include "text/text.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "check/terminal.h"
+#include "checker/terminal.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "check/terminal.h"
+#include "checker/terminal.h"
 
 message_language user_language() {
   // The first of these that is set decides, as it does for messages everywhere.
