@@ -21,7 +21,8 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: mavo-check [--mode urqw|ripurq|dosurq|akurq] [--format gcc|json] [--all] [--disable NAME[,NAME...]]\n"
-    "                  [--] FILE...";
+    "                  [--] FILE...\n"
+    "       mavo-check --lsp";
 
 enum output_format { FORMAT_GCC, FORMAT_JSON };
 
@@ -49,7 +50,8 @@ void print_help() {
       "  --all             also the findings about mavo's own reading (comments, joined lines,\n"
       "                    Ctrl-Z) in a script with no action button, which mavo leaves unwritten\n"
       "  --disable NAMES   report none of the checks named (comma-separated)\n"
-      "  --help            this text;  --version  the version\n\n"
+      "  --help            this text;  --version  the version\n"
+      "  --lsp             (alone) a language server for editors, on standard input and output\n\n"
       "A comment \";mavo-check: ignore NAME[,NAME...]\" at the end of a line, or alone on the line\n"
       "before it, silences those findings there; \";mavo-check: ignore-file NAME[,NAME...]\" in the\n"
       "first 20 lines silences them in the whole file. Exit status: 0 no finding, 1 findings,\n"
