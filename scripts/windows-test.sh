@@ -698,7 +698,7 @@ phase "a console of the program's own"
 own_cases=(
   "mavo, a script written|$en|mavo|examples/castle.qst|castle.qst|FILE|mavo.qst written in DIR: 11 action buttons, 10 blocks\n\nPress any key to close."
   "mavo, the same in Russian|$ru|mavo|examples/castle.qst|castle.qst|FILE|mavo.qst записан в папке DIR: 11 кнопок с действиями, 10 блоков\n\nНажмите любую клавишу, чтобы закрыть окно."
-  "mavo, nothing to expand|$en|mavo|$scratch/plain.qst|plain.qst|FILE|plain.qst holds no action button with actions: mavo.qst was not written\n\nPress any key to close."
+  "mavo, nothing to expand|$en|mavo|$scratch/plain.qst|plain.qst|FILE|nothing expanded: mavo.qst not written\n\nPress any key to close."
   "mavo, two files dropped|$en|mavo|examples/castle.qst|castle.qst|first.qst FILE|2 files were given: only the last one, castle.qst, was read.\nmavo.qst written in DIR: 11 action buttons, 10 blocks\n\nPress any key to close."
   "mavo, a double-click|$en|mavo|-|||LINUX\nTo use it, drop a .qst script on mavo.exe, or run \"mavo.exe script.qst\" in a console.\n\nPress any key to close."
   "mavo, a missing file|$ru|mavo|-|Пропал.qst|FILE|Пропал.qst: No such file or directory\n\nНажмите любую клавишу, чтобы закрыть окно."
