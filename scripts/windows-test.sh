@@ -71,6 +71,7 @@ command -v wine >/dev/null || missing+=(wine)
 command -v xmllint >/dev/null || missing+=(libxml2-utils)     # checks the manifest
 command -v script >/dev/null || missing+=(bsdutils)            # a terminal for the console cases
 command -v Xvfb >/dev/null || missing+=(xvfb)                  # a display for the console window
+command -v cmark-gfm >/dev/null || missing+=(cmark-gfm)        # the zip's guides as web pages
 if ((${#missing[@]} > 0)); then
   echo "installing: ${missing[*]}"
   install_start=$SECONDS
@@ -874,8 +875,8 @@ echo "$zip_file:"
 echo "$listing" | sed 's/^/  /'
 # Exactly the programs, the documents and the examples, in one folder.
 zip_folder="mavo-$project_version-win32"
-expected_listing="$(printf "$zip_folder/%s\n" CHANGELOG.md LICENSE README.md README.ru.md examples/ \
-  examples/castle.qst examples/zamok.qst mavo-check.exe mavo.exe)"
+expected_listing="$(printf "$zip_folder/%s\n" CHANGELOG.md LICENSE README.html README.md README.ru.html \
+  README.ru.md examples/ examples/castle.qst examples/zamok.qst mavo-check.exe mavo.exe)"
 [[ "$(LC_ALL=C sort <<<"$listing")" == "$expected_listing" ]] ||
   failed_step "$zip_file does not hold exactly: $(tr '\n' ' ' <<<"$expected_listing")"
 # The packed program is the stripped one: it must still do the same work.
@@ -898,6 +899,23 @@ for text in README.md README.ru.md LICENSE CHANGELOG.md examples/castle.qst exam
     echo "  $text: $(wc -l <"$packed") lines, all CR LF"
   fi
 done
+# The guides as web pages, made from the Markdown: UTF-8 declared, the tables and
+# the Russian text in them, each linking to the other page.
+for page in README.html README.ru.html; do
+  packed="$unpacked/$zip_folder/$page"
+  if [[ ! -f "$packed" ]]; then
+    failed_step "$zip_file: no $page"
+  elif ! grep -q '<meta charset="utf-8">' "$packed" || ! grep -q '<table>' "$packed" ||
+       ! grep -q '<h2>' "$packed"; then
+    failed_step "$zip_file: $page is not the guide as a page (no charset, tables or headings)"
+  else
+    echo "  $page: $(grep -c '<h2>' "$packed") sections, $(grep -c '<table>' "$packed") tables"
+  fi
+done
+grep -q 'href="README.ru.html"' "$unpacked/$zip_folder/README.html" 2>/dev/null ||
+  failed_step "$zip_file: README.html does not link to README.ru.html"
+grep -q 'Из исходников' "$unpacked/$zip_folder/README.ru.html" 2>/dev/null ||
+  failed_step "$zip_file: README.ru.html does not hold the Russian guide"
 packed_check="$unpacked/$zip_folder/mavo-check.exe"
 [[ "$(wine "$packed_check" --version | tr -d '\r')" == "mavo-check $project_version" ]] ||
   failed_step "the mavo-check.exe in $zip_file does not say \"mavo-check $project_version\""
