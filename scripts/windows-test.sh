@@ -20,7 +20,8 @@
 #      --version) on the same cases, Cyrillic names under 1252 and 1251 among them,
 #      and compares statuses and output byte for byte (CR LF read as LF);
 #   8. a console of the program's own (a terminal's, and a window's on Xvfb): the
-#      report shows and the run waits for a key;
+#      report shows and the run waits for a key; run in cmd, the terminal's line
+#      shows and nothing is waited for;
 #   9. reads back both programs' version resources and manifests through Windows's own
 #      interfaces;
 #  10. packs the Windows .zip and checks what it holds (its texts in CR LF).
@@ -821,6 +822,41 @@ if command -v Xvfb >/dev/null; then
 else
   failed_step "Xvfb is missing: no console window tested"
 fi
+# A console that cmd holds too (`cmd /c` on the terminal: two processes on it), as
+# when mavo.exe is run in a cmd window: no report and no key, and on standard error,
+# the console, the line of a terminal; redirected, nothing.
+# Each case: what it shows | locale | script | a mavo.qst there first | how mavo.exe
+# is run in cmd | the screen.
+cmd_cases=(
+  "mavo in cmd, a script written|$en|examples/castle.qst|no|mavo.exe castle.qst|mavo.qst written: 11 action buttons, 10 blocks"
+  "mavo in cmd, nothing to expand, in Russian|$ru|$scratch/plain.qst|no|mavo.exe castle.qst|раскрывать нечего: mavo.qst не записан"
+  "mavo in cmd, nothing to expand, an earlier result|$en|$scratch/plain.qst|yes|mavo.exe castle.qst|nothing expanded: mavo.qst not written\n(the mavo.qst here is from an earlier run)"
+  "mavo in cmd, messages redirected|$en|examples/castle.qst|no|mavo.exe castle.qst 2>log.txt|"
+)
+for cmd_case in "${cmd_cases[@]}"; do
+  IFS='|' read -r label locale input earlier command template <<<"$cmd_case"
+  dir="$(mktemp -d "$scratch/cmd.XXXXXX")"
+  cp "$input" "$dir/castle.qst"
+  cp "$exe" "$dir/mavo.exe"
+  [[ "$earlier" == yes ]] && printf 'old\r\n' >"$dir/mavo.qst"
+  status=0
+  (cd "$dir" && TEST_LOCALE="$locale" TEST_COMMAND="$command" timeout 60 \
+     script -qec 'stty cols 300; LC_ALL="$TEST_LOCALE" wine cmd /c "$TEST_COMMAND"; echo "status=$?"' \
+     /dev/null >screen) </dev/null || status=$?
+  seen="$(perl -pe 's/\e\[(\d*)C/" " x ($1 || 1)/ge; s/\e\[[0-9;?]*[A-Za-z]//g; tr/\r//d' "$dir/screen")"
+  exit_line="$(grep -a '^status=' <<<"$seen" | tail -n 1)"
+  seen="$(grep -av '^status=' <<<"$seen" | sed '/^$/d')"
+  expected="$(printf '%b' "$template")"
+  if [[ "$seen" == "$expected" && "$exit_line" == "status=0" ]]; then
+    own_passed=$((own_passed + 1))
+    echo "ok     $label: $(sed -z 's/\n/\\n/g' <<<"$seen")"
+  else
+    own_failed=$((own_failed + 1))
+    echo "FAILED $label (timeout: exit $status)"
+    echo "         shown: $(sed -z 's/\n/\\n/g' <<<"$seen") ($exit_line)"
+    echo "         expected: $(sed -z 's/\n/\\n/g' <<<"$expected") (status=0)"
+  fi
+done
 echo "own console: $own_passed passed, $own_failed failed"
 ((own_failed == 0)) || failed_step "a console of the program's own: $own_failed case(s) failed"
 
