@@ -6,8 +6,10 @@
 #   build/package/mavo-<version>-Linux.tar.gz and build/package/mavo_<version>_amd64.deb
 #     (workflow preset "package": Debian's hardening build flags, no tests);
 #   build/package-mingw32/mavo-<version>-win32.zip (workflow preset "package-mingw32").
-# Installs what it lacks with apt-get (dpkg-dev, the mingw-w64 cross compiler, and
-# lintian for --lint). Options:
+# The zip also holds the two guides as web pages, README.html and README.ru.html,
+# made from the Markdown by Debian's cmark-gfm. Installs what it lacks with apt-get
+# (dpkg-dev, the mingw-w64 cross compiler and cmark-gfm, and lintian for --lint).
+# Options:
 #   --lint          checks the .deb with `lintian --pedantic`, info tags shown: any tag
 #                   at all fails the run
 #   --reproducible  builds everything a second time from a copy of the sources in
@@ -49,6 +51,9 @@ command -v dpkg-buildflags >/dev/null && command -v dpkg-shlibdeps >/dev/null ||
 command -v gzip >/dev/null || missing+=(gzip)
 if [[ "$windows" == true ]] && ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
   missing+=(g++-mingw-w64-i686)
+fi
+if [[ "$windows" == true ]] && ! command -v cmark-gfm >/dev/null; then
+  missing+=(cmark-gfm)
 fi
 if [[ "$lint" == true ]] && ! command -v lintian >/dev/null; then
   missing+=(lintian)
@@ -109,6 +114,13 @@ if [[ "$windows" == true ]]; then
   (cd "$unzip_dir" && cmake -E tar xf "$root"/build/package-mingw32/mavo-*-win32.zip)
   cmp -s "$unzip_dir"/mavo-*-win32/mavo-urqw.js "$web_js" || fail "the .zip lacks mavo-urqw.js beside the programs"
   rm -rf "$unzip_dir"
+fi
+# The zip's guides: the Markdown, and the web pages made from it.
+if [[ "$windows" == true ]]; then
+  zip_listing="$(cmake -E tar tf build/package-mingw32/mavo-*-win32.zip)"
+  for guide in README.md README.ru.md README.html README.ru.html; do
+    grep -qx "mavo-[^/]*-win32/$guide" <<<"$zip_listing" || fail "the Windows zip holds no $guide"
+  done
 fi
 echo
 echo "packages:"

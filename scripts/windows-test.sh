@@ -20,7 +20,8 @@
 #      --version) on the same cases, Cyrillic names under 1252 and 1251 among them,
 #      and compares statuses and output byte for byte (CR LF read as LF);
 #   8. a console of the program's own (a terminal's, and a window's on Xvfb): the
-#      report shows and the run waits for a key;
+#      report shows and the run waits for a key; run in cmd, the terminal's line
+#      shows and nothing is waited for;
 #   9. reads back both programs' version resources and manifests through Windows's own
 #      interfaces;
 #  10. packs the Windows .zip and checks what it holds (its texts in CR LF).
@@ -71,6 +72,7 @@ command -v wine >/dev/null || missing+=(wine)
 command -v xmllint >/dev/null || missing+=(libxml2-utils)     # checks the manifest
 command -v script >/dev/null || missing+=(bsdutils)            # a terminal for the console cases
 command -v Xvfb >/dev/null || missing+=(xvfb)                  # a display for the console window
+command -v cmark-gfm >/dev/null || missing+=(cmark-gfm)        # the zip's guides as web pages
 if ((${#missing[@]} > 0)); then
   echo "installing: ${missing[*]}"
   install_start=$SECONDS
@@ -698,7 +700,7 @@ phase "a console of the program's own"
 own_cases=(
   "mavo, a script written|$en|mavo|examples/castle.qst|castle.qst|FILE|mavo.qst written in DIR: 11 action buttons, 10 blocks\n\nPress any key to close."
   "mavo, the same in Russian|$ru|mavo|examples/castle.qst|castle.qst|FILE|mavo.qst записан в папке DIR: 11 кнопок с действиями, 10 блоков\n\nНажмите любую клавишу, чтобы закрыть окно."
-  "mavo, nothing to expand|$en|mavo|$scratch/plain.qst|plain.qst|FILE|plain.qst holds no action button with actions: mavo.qst was not written\n\nPress any key to close."
+  "mavo, nothing to expand|$en|mavo|$scratch/plain.qst|plain.qst|FILE|nothing expanded: mavo.qst not written\n\nPress any key to close."
   "mavo, two files dropped|$en|mavo|examples/castle.qst|castle.qst|first.qst FILE|2 files were given: only the last one, castle.qst, was read.\nmavo.qst written in DIR: 11 action buttons, 10 blocks\n\nPress any key to close."
   "mavo, a double-click|$en|mavo|-|||LINUX\nTo use it, drop a .qst script on mavo.exe, or run \"mavo.exe script.qst\" in a console.\n\nPress any key to close."
   "mavo, a missing file|$ru|mavo|-|Пропал.qst|FILE|Пропал.qst: No such file or directory\n\nНажмите любую клавишу, чтобы закрыть окно."
@@ -820,6 +822,41 @@ if command -v Xvfb >/dev/null; then
 else
   failed_step "Xvfb is missing: no console window tested"
 fi
+# A console that cmd holds too (`cmd /c` on the terminal: two processes on it), as
+# when mavo.exe is run in a cmd window: no report and no key, and on standard error,
+# the console, the line of a terminal; redirected, nothing.
+# Each case: what it shows | locale | script | a mavo.qst there first | how mavo.exe
+# is run in cmd | the screen.
+cmd_cases=(
+  "mavo in cmd, a script written|$en|examples/castle.qst|no|mavo.exe castle.qst|mavo.qst written: 11 action buttons, 10 blocks"
+  "mavo in cmd, nothing to expand, in Russian|$ru|$scratch/plain.qst|no|mavo.exe castle.qst|раскрывать нечего: mavo.qst не записан"
+  "mavo in cmd, nothing to expand, an earlier result|$en|$scratch/plain.qst|yes|mavo.exe castle.qst|nothing expanded: mavo.qst not written\n(the mavo.qst here is from an earlier run)"
+  "mavo in cmd, messages redirected|$en|examples/castle.qst|no|mavo.exe castle.qst 2>log.txt|"
+)
+for cmd_case in "${cmd_cases[@]}"; do
+  IFS='|' read -r label locale input earlier command template <<<"$cmd_case"
+  dir="$(mktemp -d "$scratch/cmd.XXXXXX")"
+  cp "$input" "$dir/castle.qst"
+  cp "$exe" "$dir/mavo.exe"
+  [[ "$earlier" == yes ]] && printf 'old\r\n' >"$dir/mavo.qst"
+  status=0
+  (cd "$dir" && TEST_LOCALE="$locale" TEST_COMMAND="$command" timeout 60 \
+     script -qec 'stty cols 300; LC_ALL="$TEST_LOCALE" wine cmd /c "$TEST_COMMAND"; echo "status=$?"' \
+     /dev/null >screen) </dev/null || status=$?
+  seen="$(perl -pe 's/\e\[(\d*)C/" " x ($1 || 1)/ge; s/\e\[[0-9;?]*[A-Za-z]//g; tr/\r//d' "$dir/screen")"
+  exit_line="$(grep -a '^status=' <<<"$seen" | tail -n 1)"
+  seen="$(grep -av '^status=' <<<"$seen" | sed '/^$/d')"
+  expected="$(printf '%b' "$template")"
+  if [[ "$seen" == "$expected" && "$exit_line" == "status=0" ]]; then
+    own_passed=$((own_passed + 1))
+    echo "ok     $label: $(sed -z 's/\n/\\n/g' <<<"$seen")"
+  else
+    own_failed=$((own_failed + 1))
+    echo "FAILED $label (timeout: exit $status)"
+    echo "         shown: $(sed -z 's/\n/\\n/g' <<<"$seen") ($exit_line)"
+    echo "         expected: $(sed -z 's/\n/\\n/g' <<<"$expected") (status=0)"
+  fi
+done
 echo "own console: $own_passed passed, $own_failed failed"
 ((own_failed == 0)) || failed_step "a console of the program's own: $own_failed case(s) failed"
 
@@ -874,8 +911,8 @@ echo "$zip_file:"
 echo "$listing" | sed 's/^/  /'
 # Exactly the programs, the documents and the examples, in one folder.
 zip_folder="mavo-$project_version-win32"
-expected_listing="$(printf "$zip_folder/%s\n" CHANGELOG.md LICENSE README.md README.ru.md examples/ \
-  examples/castle.qst examples/zamok.qst mavo-check.exe mavo.exe)"
+expected_listing="$(printf "$zip_folder/%s\n" CHANGELOG.md LICENSE README.html README.md README.ru.html \
+  README.ru.md examples/ examples/castle.qst examples/zamok.qst mavo-check.exe mavo.exe)"
 [[ "$(LC_ALL=C sort <<<"$listing")" == "$expected_listing" ]] ||
   failed_step "$zip_file does not hold exactly: $(tr '\n' ' ' <<<"$expected_listing")"
 # The packed program is the stripped one: it must still do the same work.
@@ -898,6 +935,23 @@ for text in README.md README.ru.md LICENSE CHANGELOG.md examples/castle.qst exam
     echo "  $text: $(wc -l <"$packed") lines, all CR LF"
   fi
 done
+# The guides as web pages, made from the Markdown: UTF-8 declared, the tables and
+# the Russian text in them, each linking to the other page.
+for page in README.html README.ru.html; do
+  packed="$unpacked/$zip_folder/$page"
+  if [[ ! -f "$packed" ]]; then
+    failed_step "$zip_file: no $page"
+  elif ! grep -q '<meta charset="utf-8">' "$packed" || ! grep -q '<table>' "$packed" ||
+       ! grep -q '<h2>' "$packed"; then
+    failed_step "$zip_file: $page is not the guide as a page (no charset, tables or headings)"
+  else
+    echo "  $page: $(grep -c '<h2>' "$packed") sections, $(grep -c '<table>' "$packed") tables"
+  fi
+done
+grep -q 'href="README.ru.html"' "$unpacked/$zip_folder/README.html" 2>/dev/null ||
+  failed_step "$zip_file: README.html does not link to README.ru.html"
+grep -q 'Из исходников' "$unpacked/$zip_folder/README.ru.html" 2>/dev/null ||
+  failed_step "$zip_file: README.ru.html does not hold the Russian guide"
 packed_check="$unpacked/$zip_folder/mavo-check.exe"
 [[ "$(wine "$packed_check" --version | tr -d '\r')" == "mavo-check $project_version" ]] ||
   failed_step "the mavo-check.exe in $zip_file does not say \"mavo-check $project_version\""

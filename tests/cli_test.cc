@@ -428,7 +428,10 @@ const OptionCase kOptionCases[] = {
     {"version_after_a_script_is_a_path", {{"in.qst", kRoad}}, {"in.qst", "--version"}, 1, "", "--version", {}},
     {"help_before_a_script_is_ignored", {{"in.qst", kRoad}}, {"--help", "in.qst"}, 0, "", "", kRoadResult},
     {"other_case_is_a_path", {}, {"--Help"}, 1, "", "--Help", {}},
-    {"short_form_is_a_path", {}, {"-h"}, 1, "", "-h", {}},
+    {"short_help", {}, {"-h"}, 0, kHelpShape, "", {}},
+    {"script_named_h_is_read", {{"-h", kRoad}}, {"-h"}, 0, "", "", kRoadResult},
+    {"short_help_after_a_script_is_a_path", {{"in.qst", kRoad}}, {"in.qst", "-h"}, 1, "", "-h", {}},
+    {"other_short_form_is_a_path", {}, {"-H"}, 1, "", "-H", {}},
     {"single_dash_is_a_path", {}, {"-version"}, 1, "", "-version", {}},
     {"with_a_value_is_a_path", {}, {"--version=1"}, 1, "", "--version=1", {}},
 };
@@ -453,6 +456,104 @@ TEST_P(Option, PrintsOrReads) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Option, ::testing::ValuesIn(kOptionCases),
                          [](const ::testing::TestParamInfo<OptionCase>& p) { return std::string(p.param.name); });
+
+// ---- on a terminal: one line that says what became of the script ----
+
+// Each case: the script, a mavo.qst there before the run, the locale's variables,
+// the shell's words around the program (MAVO is its path; "$MAVO $ARGS" when
+// empty), what the terminal shows (its CR LF read as LF) and the status.
+struct TerminalCase {
+  const char* name;
+  std::string script;  // in.qst
+  std::optional<std::string> existing;
+  std::vector<std::pair<std::string, std::string>> locale;
+  std::string command;
+  std::string screen;
+  int status;
+};
+
+const std::string kTwoButtons = ":a\nmavo b,Go & pln x\nmavo c,Run & pln y\nmavo c,Run & pln y\n";
+const std::string kPlain = ":a\nmavo b,Go\n";
+const std::vector<std::pair<std::string, std::string>> kEnglish = {{"LC_ALL", ""}, {"LC_MESSAGES", ""},
+                                                                    {"LANG", "C.UTF-8"}};
+const std::vector<std::pair<std::string, std::string>> kRussian = {{"LC_ALL", ""}, {"LC_MESSAGES", ""},
+                                                                    {"LANG", "ru_RU.UTF-8"}};
+
+const TerminalCase kTerminalCases[] = {
+    {"written", kTwoButtons, {}, kEnglish, "", "mavo.qst written: 3 action buttons, 2 blocks\n", 0},
+    {"written_over_an_earlier_one", kTwoButtons, "old", kEnglish, "",
+     "mavo.qst written: 3 action buttons, 2 blocks\n", 0},
+    {"written_russian", kTwoButtons, {}, kRussian, "", "mavo.qst записан: 3 кнопки с действиями, 2 блока\n", 0},
+    {"nothing_expanded", kPlain, {}, kEnglish, "", "nothing expanded: mavo.qst not written\n", 0},
+    {"nothing_expanded_earlier_result", kPlain, "old", kEnglish, "",
+     "nothing expanded: mavo.qst not written\n(the mavo.qst here is from an earlier run)\n", 0},
+    {"nothing_expanded_russian", kPlain, {}, kRussian, "", "раскрывать нечего: mavo.qst не записан\n", 0},
+    {"nothing_expanded_earlier_result_russian", kPlain, "old", kRussian, "",
+     "раскрывать нечего: mavo.qst не записан\n(mavo.qst здесь остался от прошлого запуска)\n", 0},
+    {"lc_all_decides", kPlain, {}, {{"LC_ALL", "ru_RU.UTF-8"}, {"LANG", "C.UTF-8"}}, "",
+     "раскрывать нечего: mavo.qst не записан\n", 0},
+    {"output_piped_error_on_the_terminal", kTwoButtons, {}, kEnglish, "\"$MAVO\" $ARGS | cat",
+     "mavo.qst written: 3 action buttons, 2 blocks\n", 0},
+    // The other outcomes print what they always print, and nothing more.
+    {"missing_script", kTwoButtons, "old", kEnglish, "\"$MAVO\" nope.qst",
+     "nope.qst: No such file or directory\n", 1},
+    {"usage", kTwoButtons, {}, kEnglish, "\"$MAVO\" | head -c 3", "Qor", 0},
+    {"version", kTwoButtons, {}, kEnglish, "\"$MAVO\" --version", "mavo " MAVO_VERSION "\n", 0},
+    // Standard error away from the terminal: nothing, whatever standard output is.
+    {"error_redirected", kTwoButtons, {}, kEnglish, "\"$MAVO\" $ARGS 2>/dev/null", "", 0},
+    {"error_piped", kPlain, "old", kRussian, "\"$MAVO\" $ARGS 2>&1 | cat", "", 0},
+    {"error_to_a_file", kTwoButtons, {}, kEnglish, "\"$MAVO\" $ARGS 2>log; cat log", "", 0},
+};
+
+class Terminal : public Cli, public ::testing::WithParamInterface<TerminalCase> {};
+
+TEST_P(Terminal, SaysWhatBecameOfTheScriptOnlyThere) {
+  SKIP_UNDER_PREFIX();  // a Windows build on a terminal is tested with its own console
+  if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) to make a terminal";
+  const TerminalCase& c = GetParam();
+  put("in.qst", c.script);
+  if (c.existing) put("mavo.qst", *c.existing);
+  env_ = c.locale;
+  env_.emplace_back("MAVO", g_program);
+  env_.emplace_back("ARGS", "in.qst");
+  // The command's shell: a plain one, which says nothing of a locale not installed.
+  env_.emplace_back("SHELL", "/bin/sh");
+  const std::string command = c.command.empty() ? "\"$MAVO\" $ARGS" : c.command;
+  // script(1) runs the command on a new pseudo-terminal and copies what it shows.
+  const Outcome o = run_command({"script", "-qec", command, "/dev/null"});
+  ASSERT_TRUE(o.exited) << "killed by signal " << o.status;
+  EXPECT_EQ(o.status, c.status);
+  std::string screen;
+  for (const char ch : o.out) {
+    if (ch != '\r') screen += ch;
+  }
+  EXPECT_EQ(screen, c.screen);
+  if (c.script == kPlain) {
+    EXPECT_EQ(o.result, c.existing) << "nothing may be written";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Terminal, ::testing::ValuesIn(kTerminalCases),
+                         [](const ::testing::TestParamInfo<TerminalCase>& p) { return std::string(p.param.name); });
+
+// Through a pipe and into files the run says nothing: the same output and status as
+// without a terminal anywhere, in either language.
+TEST_F(Cli, NoTerminalNoLine) {
+  put("in.qst", kTwoButtons);
+  put("plain.qst", kPlain);
+  put("mavo.qst", "old");
+  for (const auto& locale : {kEnglish, kRussian}) {
+    env_ = locale;
+    run_clean({"plain.qst"});
+    run_clean({"in.qst"});
+    env_.emplace_back("MAVO", g_program);
+    const Outcome piped = run_command({"/bin/sh", "-c", "\"$MAVO\" plain.qst 2>&1 | cat; \"$MAVO\" in.qst 2>&1 | cat"});
+    ASSERT_TRUE(piped.exited);
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out, "");
+    EXPECT_EQ(piped.err, "");
+  }
+}
 
 TEST_F(Cli, FolderNamedLikeAnOptionIsAPath) {
   fs::create_directory(work_ / "--help");

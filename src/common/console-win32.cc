@@ -8,6 +8,8 @@
 #include <string>
 
 #include "common/console.h"
+#include "common/files.h"
+#include "common/pipeline.h"
 
 namespace {
 
@@ -55,20 +57,26 @@ bool is_modifier(WORD key) {
   }
 }
 
-// Writes the UTF-8 report on the console, each LF as CR LF, then waits until a key
-// is pressed (keys pressed during the run do not count) or the console is gone.
-void show_and_wait(const std::string& report) {
+// Writes UTF-8 text on the console behind `handle`, each LF as CR LF, whatever the
+// console's code page.
+void write_console(DWORD handle, const std::string& text) {
   std::fflush(nullptr);
   std::wstring wide;
-  const int n = MultiByteToWideChar(CP_UTF8, 0, report.data(), static_cast<int>(report.size()), nullptr, 0);
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring decoded(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, report.data(), static_cast<int>(report.size()), decoded.data(), n);
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), decoded.data(), n);
   for (const wchar_t c : decoded) {
     if (c == L'\n') wide += L'\r';
     wide += c;
   }
   DWORD written;
-  WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  WriteConsoleW(GetStdHandle(handle), wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
+// Writes the UTF-8 report on the console, then waits until a key is pressed (keys
+// pressed during the run do not count) or the console is gone.
+void show_and_wait(const std::string& report) {
+  write_console(STD_OUTPUT_HANDLE, report);
 
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   FlushConsoleInputBuffer(input);
@@ -87,7 +95,17 @@ void show_and_wait(const std::string& report) {
 
 void close_mavo_console(const run_facts& run) {
   const console_facts console = console_facts_now();
-  if (own_console(console)) show_and_wait(mavo_report(run, current_folder(), console.language));
+  const bool earlier = run.outcome == RUN_NOTHING_EXPANDED && path_present(RESULT_FILE);
+  if (own_console(console)) {
+    show_and_wait(mavo_report(run, current_folder(), earlier, console.language));
+    return;
+  }
+  // A console that cmd or PowerShell opened: standard error is the console itself.
+  DWORD mode;
+  if (GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) {
+    const std::string lines = outcome_lines(run, {}, earlier, console.language);
+    if (!lines.empty()) write_console(STD_ERROR_HANDLE, lines);
+  }
 }
 
 void close_check_console(int argc, int status) {

@@ -6,9 +6,10 @@ namespace {
 
 // The texts of the reports, in English and in Russian (UTF-8).
 struct report_texts {
-  const char* written;           // "mavo.qst written in <folder>: "
-  const char* nothing_before;    // "<name> holds no action button with actions: ..."
-  const char* nothing_after;
+  const char* written;           // "mavo.qst written", then " in <folder>" and ": <counts>"
+  const char* written_in;
+  const char* nothing_expanded;
+  const char* earlier_result;
   const char* given_before;      // "<n> files were given: only the last one, <name>, was read."
   const char* given_middle;
   const char* given_after;
@@ -19,9 +20,10 @@ struct report_texts {
 };
 
 constexpr report_texts ENGLISH = {
-    "mavo.qst written in ",
-    "",
-    " holds no action button with actions: mavo.qst was not written",
+    "mavo.qst written",
+    " in ",
+    "nothing expanded: mavo.qst not written",
+    "(the mavo.qst here is from an earlier run)",
     "",
     " files were given: only the last one, ",
     ", was read.",
@@ -32,9 +34,10 @@ constexpr report_texts ENGLISH = {
 };
 
 constexpr report_texts RUSSIAN = {
-    "mavo.qst записан в папке ",
-    "В файле ",
-    " нет кнопок с действиями: mavo.qst не записан",
+    "mavo.qst записан",
+    " в папке ",
+    "раскрывать нечего: mavo.qst не записан",
+    "(mavo.qst здесь остался от прошлого запуска)",
     "Передано файлов: ",
     "; прочитан только последний, ",
     ".",
@@ -81,47 +84,62 @@ std::string_view file_name_of(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-std::string mavo_report(const run_facts& run, std::string_view folder, ui_language language) {
+ui_language locale_language(const char* lc_all, const char* lc_messages, const char* lang) {
+  for (const char* value : {lc_all, lc_messages, lang}) {
+    if (value == nullptr || *value == '\0') continue;
+    return std::string_view(value).starts_with("ru") ? UI_RUSSIAN : UI_ENGLISH;
+  }
+  return UI_ENGLISH;
+}
+
+std::string outcome_lines(const run_facts& run, std::string_view folder, bool earlier_result,
+                          ui_language language) {
   const report_texts& t = texts_of(language);
   const bool russian = language == UI_RUSSIAN;
+  std::string lines;
+  if (run.outcome == RUN_WRITTEN) {
+    lines += t.written;
+    if (!folder.empty()) {
+      lines += t.written_in;
+      lines += folder;
+    }
+    lines += ": ";
+    lines += russian ? counted(run.buttons, language, "кнопка с действиями", "кнопки с действиями",
+                               "кнопок с действиями")
+                     : counted(run.buttons, language, "action button", "action buttons", "action buttons");
+    lines += ", ";
+    lines += russian ? counted(run.blocks, language, "блок", "блока", "блоков")
+                     : counted(run.blocks, language, "block", "blocks", "blocks");
+    lines += '\n';
+  } else if (run.outcome == RUN_NOTHING_EXPANDED) {
+    lines += t.nothing_expanded;
+    lines += '\n';
+    if (earlier_result) {
+      lines += t.earlier_result;
+      lines += '\n';
+    }
+  }
+  return lines;
+}
+
+std::string mavo_report(const run_facts& run, std::string_view folder, bool earlier_result,
+                        ui_language language) {
+  const report_texts& t = texts_of(language);
   std::string report;
-  const std::string_view name = run.script == nullptr ? std::string_view() : file_name_of(run.script);
   if (run.arguments > 1 && run.script != nullptr) {
     report += t.given_before;
     report += std::to_string(run.arguments);
     report += t.given_middle;
-    report += name;
+    report += file_name_of(run.script);
     report += t.given_after;
     report += '\n';
   }
-  switch (run.outcome) {
-    case RUN_USAGE:
-      report += t.mavo_how_to;
-      report += '\n';
-      break;
-    case RUN_WRITTEN:
-      report += t.written;
-      report += folder;
-      report += ": ";
-      report += russian ? counted(run.buttons, language, "кнопка с действиями", "кнопки с действиями",
-                                  "кнопок с действиями")
-                        : counted(run.buttons, language, "action button", "action buttons", "action buttons");
-      report += ", ";
-      report += russian ? counted(run.blocks, language, "блок", "блока", "блоков")
-                        : counted(run.blocks, language, "block", "blocks", "blocks");
-      report += '\n';
-      break;
-    case RUN_NOTHING_EXPANDED:
-      report += t.nothing_before;
-      report += name;
-      report += t.nothing_after;
-      report += '\n';
-      break;
-    case RUN_HELP:
-    case RUN_VERSION:
-    case RUN_FAILED:
-      break;  // what the run printed says it all
+  if (run.outcome == RUN_USAGE) {
+    report += t.mavo_how_to;
+    report += '\n';
   }
+  // After "--help", "--version" or a message, what the run printed says it all.
+  report += outcome_lines(run, folder, earlier_result, language);
   end_report(report, language);
   return report;
 }

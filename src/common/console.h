@@ -1,3 +1,11 @@
+// What a run says about itself when nobody may be reading a pipe: on a terminal,
+// and in a console of the program's own.
+//
+// On a terminal (standard error is one; on Windows a console that cmd or
+// PowerShell opened) a run of mavo that wrote mavo.qst, or found nothing to
+// expand, ends with a line that says so; a pipe, a file or a script sees only what
+// it always saw.
+//
 // A console of the program's own. On Windows a double-click, or a script dropped on
 // the program in Explorer, starts it in a console window made for it alone, which
 // closes the moment the program ends. Only then does a run end with a short report
@@ -52,11 +60,28 @@ bool own_console(const console_facts& console);
 // The last part of a path, after its last "/" or "\".
 std::string_view file_name_of(std::string_view path);
 
+// The language of the messages on POSIX systems, from the locale's variables in the
+// order that decides: the first of LC_ALL, LC_MESSAGES and LANG that is set and not
+// empty; Russian when it starts with "ru". Each may be null.
+ui_language locale_language(const char* lc_all, const char* lc_messages, const char* lang);
+
+// What became of the script, one line each, UTF-8 with LF line ends: "mavo.qst
+// written: N action buttons, M blocks" (with " in <folder>" after "written" when
+// `folder` is not empty), or "nothing expanded: mavo.qst not written" followed, when
+// `earlier_result` (a mavo.qst is in the folder), by "(the mavo.qst here is from an
+// earlier run)"; in Russian when `language` says so. Empty for the other outcomes,
+// whose output says it all. The terminal's line and the own console's report both
+// come from here.
+std::string outcome_lines(const run_facts& run, std::string_view folder, bool earlier_result,
+                          ui_language language);
+
 // The report that ends a run of mavo in its own console, UTF-8 with LF line ends:
 // what became of the script (the usage text or a message that the run printed
 // stays on the screen above it), an empty line and the closing line. `folder` is
-// the current folder, where mavo.qst is written.
-std::string mavo_report(const run_facts& run, std::string_view folder, ui_language language);
+// the current folder, where mavo.qst is written; `earlier_result` as for
+// outcome_lines.
+std::string mavo_report(const run_facts& run, std::string_view folder, bool earlier_result,
+                        ui_language language);
 
 // The same for mavo-check, whose findings are on the screen already: given no file
 // (`argc` < 2), how to use it; given files and ending with `status` 0, that nothing
@@ -66,6 +91,9 @@ std::string check_report(int argc, int status, ui_language language);
 // ---- the end of a run (the platform part) ----
 
 // When the console is the program's own, shows the report on it and waits for a
-// key; otherwise does nothing at all.
+// key; otherwise, when standard error is a terminal, writes the outcome's lines
+// there; otherwise does nothing at all.
 void close_mavo_console(const run_facts& run);
+// When the console is the program's own, shows mavo-check's report on it and waits
+// for a key; otherwise does nothing at all.
 void close_check_console(int argc, int status);

@@ -81,11 +81,11 @@ const report_case REPORT_CASES[] = {
     {"written_russian_hundreds", written(111, 105), UI_RUSSIAN,
      "mavo.qst записан в папке C:\\Games\\Замок: 111 кнопок с действиями, 105 блоков\n" + std::string(CLOSE_RU)},
     {"nothing_expanded", {RUN_NOTHING_EXPANDED, 1, CASTLE, 0, 0}, UI_ENGLISH,
-     "Замок.qst holds no action button with actions: mavo.qst was not written\n" + std::string(CLOSE_EN)},
+     "nothing expanded: mavo.qst not written\n" + std::string(CLOSE_EN)},
     {"nothing_expanded_russian", {RUN_NOTHING_EXPANDED, 1, CASTLE, 0, 0}, UI_RUSSIAN,
-     "В файле Замок.qst нет кнопок с действиями: mavo.qst не записан\n" + std::string(CLOSE_RU)},
+     "раскрывать нечего: mavo.qst не записан\n" + std::string(CLOSE_RU)},
     {"nothing_expanded_posix_path", {RUN_NOTHING_EXPANDED, 1, "/home/me/games/hall.qst", 0, 0}, UI_ENGLISH,
-     "hall.qst holds no action button with actions: mavo.qst was not written\n" + std::string(CLOSE_EN)},
+     "nothing expanded: mavo.qst not written\n" + std::string(CLOSE_EN)},
     {"failed_message_above", {RUN_FAILED, 1, CASTLE, 0, 0}, UI_ENGLISH, CLOSE_EN},
     {"failed_message_above_russian", {RUN_FAILED, 1, CASTLE, 0, 0}, UI_RUSSIAN, CLOSE_RU},
     {"double_click", {RUN_USAGE, 0, nullptr, 0, 0}, UI_ENGLISH, HOW_TO_EN + std::string(CLOSE_EN)},
@@ -103,18 +103,104 @@ const report_case REPORT_CASES[] = {
      "2 files were given: only the last one, b.qst, was read.\n" + std::string(CLOSE_EN)},
     {"two_dropped_nothing_expanded", {RUN_NOTHING_EXPANDED, 2, "C:\\a\\b.qst", 0, 0}, UI_ENGLISH,
      "2 files were given: only the last one, b.qst, was read.\n"
-     "b.qst holds no action button with actions: mavo.qst was not written\n" + std::string(CLOSE_EN)},
+     "nothing expanded: mavo.qst not written\n" + std::string(CLOSE_EN)},
 };
 
 class MavoReport : public ::testing::TestWithParam<report_case> {};
 
 TEST_P(MavoReport, SaysWhatBecameOfTheScript) {
   const report_case& c = GetParam();
-  EXPECT_EQ(mavo_report(c.run, FOLDER, c.language), c.report);
+  EXPECT_EQ(mavo_report(c.run, FOLDER, false, c.language), c.report);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MavoReport, ::testing::ValuesIn(REPORT_CASES),
                          [](const ::testing::TestParamInfo<report_case>& p) { return std::string(p.param.name); });
+
+// An earlier mavo.qst in the folder is named where nothing was written, and only there.
+TEST(MavoReport, NamesAnEarlierResultOnlyWhenNothingWasWritten) {
+  EXPECT_EQ(mavo_report({RUN_NOTHING_EXPANDED, 1, CASTLE, 0, 0}, FOLDER, true, UI_ENGLISH),
+            "nothing expanded: mavo.qst not written\n(the mavo.qst here is from an earlier run)\n" +
+                std::string(CLOSE_EN));
+  EXPECT_EQ(mavo_report({RUN_NOTHING_EXPANDED, 2, "C:\\a\\b.qst", 0, 0}, FOLDER, true, UI_RUSSIAN),
+            "Передано файлов: 2; прочитан только последний, b.qst.\n"
+            "раскрывать нечего: mavo.qst не записан\n(mavo.qst здесь остался от прошлого запуска)\n" +
+                std::string(CLOSE_RU));
+  EXPECT_EQ(mavo_report(written(12, 10), FOLDER, true, UI_ENGLISH),
+            "mavo.qst written in C:\\Games\\Замок: 12 action buttons, 10 blocks\n" + std::string(CLOSE_EN));
+  EXPECT_EQ(mavo_report({RUN_FAILED, 1, CASTLE, 0, 0}, FOLDER, true, UI_ENGLISH), CLOSE_EN);
+}
+
+// ---- the terminal's lines ----
+
+struct outcome_case {
+  const char* name;
+  run_facts run;
+  bool earlier;
+  ui_language language;
+  std::string lines;
+};
+
+const outcome_case OUTCOME_CASES[] = {
+    {"written", written(12, 10), false, UI_ENGLISH, "mavo.qst written: 12 action buttons, 10 blocks\n"},
+    {"written_one_of_each", written(1, 1), false, UI_ENGLISH, "mavo.qst written: 1 action button, 1 block\n"},
+    {"written_earlier_said_nothing_of", written(3, 2), true, UI_ENGLISH,
+     "mavo.qst written: 3 action buttons, 2 blocks\n"},
+    {"written_russian", written(21, 3), false, UI_RUSSIAN, "mavo.qst записан: 21 кнопка с действиями, 3 блока\n"},
+    {"written_russian_many", written(5, 11), true, UI_RUSSIAN, "mavo.qst записан: 5 кнопок с действиями, 11 блоков\n"},
+    {"two_given_said_nothing_of", written(1, 1, 2), false, UI_ENGLISH, "mavo.qst written: 1 action button, 1 block\n"},
+    {"nothing_expanded", {RUN_NOTHING_EXPANDED, 1, CASTLE, 0, 0}, false, UI_ENGLISH,
+     "nothing expanded: mavo.qst not written\n"},
+    {"nothing_expanded_earlier", {RUN_NOTHING_EXPANDED, 1, CASTLE, 0, 0}, true, UI_ENGLISH,
+     "nothing expanded: mavo.qst not written\n(the mavo.qst here is from an earlier run)\n"},
+    {"nothing_expanded_russian", {RUN_NOTHING_EXPANDED, 1, CASTLE, 0, 0}, false, UI_RUSSIAN,
+     "раскрывать нечего: mavo.qst не записан\n"},
+    {"nothing_expanded_earlier_russian", {RUN_NOTHING_EXPANDED, 1, CASTLE, 0, 0}, true, UI_RUSSIAN,
+     "раскрывать нечего: mavo.qst не записан\n(mavo.qst здесь остался от прошлого запуска)\n"},
+    {"failed", {RUN_FAILED, 1, CASTLE, 0, 0}, true, UI_ENGLISH, ""},
+    {"usage", {RUN_USAGE, 0, nullptr, 0, 0}, true, UI_RUSSIAN, ""},
+    {"help", {RUN_HELP, 1, "-h", 0, 0}, false, UI_ENGLISH, ""},
+    {"version", {RUN_VERSION, 1, "--version", 0, 0}, false, UI_ENGLISH, ""},
+};
+
+class OutcomeLines : public ::testing::TestWithParam<outcome_case> {};
+
+TEST_P(OutcomeLines, SayWhatBecameOfTheScript) {
+  const outcome_case& c = GetParam();
+  EXPECT_EQ(outcome_lines(c.run, {}, c.earlier, c.language), c.lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OutcomeLines, ::testing::ValuesIn(OUTCOME_CASES),
+                         [](const ::testing::TestParamInfo<outcome_case>& p) { return std::string(p.param.name); });
+
+struct locale_case {
+  const char* lc_all;
+  const char* lc_messages;
+  const char* lang;
+  ui_language language;
+};
+
+const locale_case LOCALE_CASES[] = {
+    {nullptr, nullptr, nullptr, UI_ENGLISH},
+    {nullptr, nullptr, "ru_RU.UTF-8", UI_RUSSIAN},
+    {nullptr, nullptr, "ru", UI_RUSSIAN},
+    {nullptr, nullptr, "en_US.UTF-8", UI_ENGLISH},
+    {nullptr, nullptr, "C.UTF-8", UI_ENGLISH},
+    {"C", nullptr, "ru_RU.UTF-8", UI_ENGLISH},           // LC_ALL decides first
+    {"ru_UA.UTF-8", "en_GB.UTF-8", "en_US", UI_RUSSIAN},
+    {nullptr, "ru_RU.KOI8-R", "en_US.UTF-8", UI_RUSSIAN},  // then LC_MESSAGES
+    {"", "", "ru_RU.UTF-8", UI_RUSSIAN},                  // an empty value is not set
+    {"", "en_US.UTF-8", "ru_RU.UTF-8", UI_ENGLISH},
+    {nullptr, nullptr, "uk_UA.UTF-8", UI_ENGLISH},
+    {nullptr, nullptr, "RU", UI_ENGLISH},
+};
+
+TEST(LocaleLanguage, TheFirstVariableSetDecides) {
+  for (const locale_case& c : LOCALE_CASES) {
+    EXPECT_EQ(locale_language(c.lc_all, c.lc_messages, c.lang), c.language)
+        << (c.lc_all ? c.lc_all : "-") << " " << (c.lc_messages ? c.lc_messages : "-") << " "
+        << (c.lang ? c.lang : "-");
+  }
+}
 
 // ---- the report of mavo-check ----
 

@@ -262,6 +262,11 @@ bool print_line(const char* text) { return std::puts(text) != EOF && std::fflush
 
 std::FILE* open_script(const char* path) { return std::fopen(path, "rb"); }
 
+bool path_present(const char* path) {
+  struct stat st;
+  return lstat(path, &st) == 0;
+}
+
 bool result_open(result_file& file, const char* path) {
   const std::size_t n = std::strlen(path);
   if (n > MAX_PATH_BYTES) {

@@ -283,6 +283,11 @@ std::FILE* open_script(const char* path) {
   return _wfopen(wide, L"rb");
 }
 
+bool path_present(const char* path) {
+  static wchar_t wide[MAX_WIDE];
+  return widen(path, wide, MAX_WIDE) && GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool result_open(result_file& file, const char* path) {
   if (!widen(path, g_result_name, MAX_WIDE)) return false;
   const std::size_t n = wcslen(g_result_name);

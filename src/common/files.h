@@ -20,6 +20,10 @@ struct result_file {
   const char* path = nullptr;
 };
 
+// True when something named `path` is there (a file, a folder, a link, even a
+// dangling one): for the note that a mavo.qst left by an earlier run is in the folder.
+bool path_present(const char* path);
+
 // Opens a way to replace the file at `path` (whose folder must be the current one
 // or be named in it): a temporary file "<path>.XXXXXX" created exclusively, with
 // the permission bits of the file it will replace (those of any new file, 0666

@@ -39,10 +39,12 @@ int run(int argc, char** argv, run_facts& facts) {
   facts.script = path;
   script_text text;
   if (!read_script(path, text)) {
-    // A lone "--help" or "--version" is the option unless a file of that name is
-    // there to be read.
+    // A lone "--help" (or "-h") or "--version" is the option unless a file of that
+    // name is there to be read.
     if (argc == 2 && errno == ENOENT) {
-      if (std::strcmp(path, "--help") == 0) return print_lines(facts, RUN_HELP, USAGE, HELP);
+      if (std::strcmp(path, "--help") == 0 || std::strcmp(path, "-h") == 0) {
+        return print_lines(facts, RUN_HELP, USAGE, HELP);
+      }
       if (std::strcmp(path, "--version") == 0) return print_lines(facts, RUN_VERSION, VERSION_LINE, nullptr);
     }
     report_error(path);
