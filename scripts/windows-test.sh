@@ -628,7 +628,7 @@ option_cases=(
   "mavo-check, a Cyrillic name under 1252|$en|check|$scratch/nowhere.qst|Замок.qst|FILE|1|first=^Замок\.qst:2:6: warning: .* \[unknown-location\]$"
   "mavo-check, a Cyrillic name under 1251|$ru|check|$scratch/nowhere.qst|Замок.qst|FILE|1|first=^Замок\.qst:2:6: warning: .* \[unknown-location\]$"
   "mavo-check, a Kazakh folder and name|$en|check|$scratch/nowhere.qst|Мои игры/Қала.qst|FILE|1|first=^Мои игры/Қала\.qst:2:6: warning: .* \[unknown-location\]$"
-  "mavo-check, a cp1251 line shown|$en|check|$scratch/cp1251-finding.qst|cp1251.qst|FILE|1|first=^cp1251\.qst:2:[0-9]+: warning: .* \[comment-in-text\]$"
+  "mavo-check, a cp1251 line shown|$en|check|$scratch/cp1251-finding.qst|cp1251.qst|--all FILE|1|first=^cp1251\.qst:2:[0-9]+: warning: .* \[comment-in-text\]$"
   "mavo-check, a missing file|$en|check|-|Пропал.qst|FILE|2|err=Пропал.qst: No such file or directory"
   "mavo-check, a bad option|$en|check|-||--format xml x.qst|2|first="
   "mavo --version|$en|mavo|-||--version|0|out=mavo $project_version"
@@ -705,7 +705,7 @@ own_cases=(
   "mavo, a double-click|$en|mavo|-|||LINUX\nTo use it, drop a .qst script on mavo.exe, or run \"mavo.exe script.qst\" in a console.\n\nPress any key to close."
   "mavo, a missing file|$ru|mavo|-|Пропал.qst|FILE|Пропал.qst: No such file or directory\n\nНажмите любую клавишу, чтобы закрыть окно."
   "mavo-check, a clean script|$en|check|examples/castle.qst|castle.qst|FILE|mavo-check found nothing to report.\n\nPress any key to close."
-  "mavo-check, a finding|$en|check|$scratch/nowhere.qst|nowhere.qst|FILE|LINUX\n\nPress any key to close."
+  "mavo-check, a finding|$en|check|$scratch/nowhere.qst|nowhere.qst|FILE|LINUX\n1 warning in 1 file\n\nPress any key to close."
 )
 own_passed=0
 own_failed=0
