@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The VS Code extension's grammar and folding (grammar.test.js) under node, with
-# vscode-textmate and vscode-oniguruma as editors/vscode/package-lock.json pins them:
-# `npm ci` into WORK, again only when the lock changes.
-#   tests/editors/grammar_test.sh <work folder>
+# The VS Code extension under node: its grammar and folding (grammar.test.js, with
+# vscode-textmate and vscode-oniguruma as editors/vscode/package-lock.json pins them,
+# `npm ci` into WORK, again only when the lock changes) and its client
+# (extension.test.js, with stand-ins for VS Code's modules).
+#   tests/editors/vscode_test.sh <work folder>
 # Exits 77 (skipped, with one line) where node or npm is missing.
 set -euo pipefail
 exec </dev/null
@@ -21,4 +22,7 @@ if [[ "$(cat "$work/node_modules/.mavo-lock" 2>/dev/null || true)" != "$lock_has
   (cd "$work" && npm ci --no-audit --no-fund --ignore-scripts --loglevel=error)
   echo "$lock_hash" >"$work/node_modules/.mavo-lock"
 fi
-NODE_PATH="$work/node_modules" node "$here/grammar.test.js" "$extension"
+status=0
+NODE_PATH="$work/node_modules" node "$here/grammar.test.js" "$extension" || status=1
+node "$here/extension.test.js" "$extension" || status=1
+exit "$status"
