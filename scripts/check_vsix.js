@@ -67,6 +67,25 @@ for (const dev of Object.keys(manifest.devDependencies || {}))
   expect(!modules.has(dev), `the development package ${dev} is packed`);
 expect(files.includes('extension/LICENSE.txt') || files.includes('extension/LICENSE'), 'no license');
 
+// The packed client loads from the packed packages alone (the module "vscode", which
+// VS Code itself provides, stood in for by an object of empty functions).
+{
+  const Module = require('module');
+  const real_load = Module._load;
+  Module._load = function (request, parent, is_main) {
+    if (request === 'vscode') return new Proxy({}, { get: () => function () {} });
+    return real_load.call(this, request, parent, is_main);
+  };
+  try {
+    const client = require(path.resolve(ext, 'node_modules', 'vscode-languageclient', 'node'));
+    expect(typeof client.LanguageClient === 'function', 'the packed vscode-languageclient has no LanguageClient');
+  } catch (e) {
+    fault(`the packed vscode-languageclient does not load: ${e.message}`);
+  } finally {
+    Module._load = real_load;
+  }
+}
+
 let vsixmanifest = '';
 try { vsixmanifest = fs.readFileSync(path.join(dir, 'extension.vsixmanifest'), 'utf8'); } catch { /* below */ }
 expect(new RegExp(`<Identity [^>]*Id="mavo-qst" Version="${version.replace(/\./g, '\\.')}"`).test(vsixmanifest),
