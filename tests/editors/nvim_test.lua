@@ -1,8 +1,8 @@
 -- Run by nvim_test.sh inside headless Neovim, with the configuration of
 -- docs/editors.md and game.qst of a two-file cp1251 game open: the diagnostics of
 -- the misspelt target arrive with the check's name as their code and the right
--- columns, and a definition request jumps to the location's line, in the same file
--- and in the other one. Prints one line a check and ends Neovim with status 0 when
+-- columns, a quick fix writes the ignore comment, and a definition request jumps to
+-- the location's line, in the same file and in the other one. Prints one line a check and ends Neovim with status 0 when
 -- all hold, else 1.
 local failed = 0
 local function say(line) io.stdout:write(line .. '\n') end
@@ -29,6 +29,30 @@ if found ~= nil then
         string.format('it covers "хал" on line 3 (line %d, bytes %d-%d)', found.lnum + 1, found.col, found.end_col))
   check(found.source == 'mavo-check', 'its source is mavo-check')
   check(found.severity == vim.diagnostic.severity.WARN, 'it is a warning')
+end
+
+-- The quick fixes offered at the finding: the name meant, "зал", in place of the
+-- target, and "ignore here", whose edit writes the ignore comment.
+if found ~= nil then
+  vim.api.nvim_win_set_cursor(0, { found.lnum + 1, found.col })
+  local params = vim.lsp.util.make_range_params()
+  params.context = { diagnostics = { found.user_data.lsp } }
+  local answers = vim.lsp.buf_request_sync(buf, 'textDocument/codeAction', params, 10000) or {}
+  local ignore = false
+  local meant = false
+  for _, answer in pairs(answers) do
+    for _, action in ipairs(answer.result or {}) do
+      local edit_text = ''
+      for _, edits in pairs((action.edit or {}).changes or {}) do
+        for _, e in ipairs(edits) do edit_text = edit_text .. e.newText end
+      end
+      say(string.format('  quick fix: %s (%s)', action.title, vim.inspect(edit_text)))
+      if edit_text:find('mavo-check: ignore unknown-location', 1, true) then ignore = true end
+      if edit_text == 'зал' then meant = true end
+    end
+  end
+  check(meant, 'a quick fix writes "зал" in place of the target')
+  check(ignore, 'a quick fix writes ";mavo-check: ignore unknown-location"')
 end
 
 local function jump(line, col, file, want_line, what)
