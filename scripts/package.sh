@@ -5,7 +5,10 @@
 #     packages take: share/mavo/ of the .tar.gz and the .deb, the .zip's folder;
 #   build/package/mavo-<version>-Linux.tar.gz and build/package/mavo_<version>_amd64.deb
 #     (workflow preset "package": Debian's hardening build flags, no tests);
-#   build/package-mingw32/mavo-<version>-win32.zip (workflow preset "package-mingw32").
+#   build/package-mingw32/mavo-<version>-win32.zip (workflow preset "package-mingw32");
+#   build/package/mavo-qst-<version>.vsix, the VS Code extension of editors/vscode with
+#     the Linux mavo-check and mavo-check.exe of those packages (@vscode/vsce, from
+#     the extension's package-lock.json by npm ci; not made with --no-windows).
 # The zip also holds the two guides as web pages, README.html and README.ru.html,
 # made from the Markdown by Debian's cmark-gfm. Installs what it lacks with apt-get
 # (dpkg-dev, the mingw-w64 cross compiler and cmark-gfm, and lintian for --lint).
@@ -15,7 +18,7 @@
 #   --reproducible  builds everything a second time from a copy of the sources in
 #                   another folder and compares the programs and the packages byte for
 #                   byte
-#   --no-windows    leaves the .zip out
+#   --no-windows    leaves the .zip and the .vsix out
 # SOURCE_DATE_EPOCH, when not set, is the time of the last commit. Reads no input.
 set -euo pipefail
 
@@ -58,6 +61,9 @@ fi
 if [[ "$lint" == true ]] && ! command -v lintian >/dev/null; then
   missing+=(lintian)
 fi
+if [[ "$windows" == true ]] && ! command -v npm >/dev/null; then
+  missing+=(npm)
+fi
 if ((${#missing[@]} > 0)); then
   apt_install "${missing[@]}"
 fi
@@ -99,6 +105,42 @@ if [[ "$windows" == true ]]; then
   )
   packages+=(build/package-mingw32/mavo-*-win32.zip)
   programs+=(build/package-mingw32/mavo.exe build/package-mingw32/mavo-check.exe)
+fi
+
+# ---- the VS Code extension ----------------------------------------------------------
+# editors/vscode's files, the license, and the stripped programs of the .tar.gz and
+# the .zip in bin/linux-x64 and bin/win32, packed by @vscode/vsce with the
+# extension's runtime packages (npm ci of its lock; vsce takes the production ones
+# alone). vsce stamps every entry with SOURCE_DATE_EPOCH and sorts them, so the
+# .vsix is the same bytes every build. Then its files are listed and its manifest
+# checked (scripts/check_vsix.js).
+if [[ "$windows" == true ]]; then
+  version="$(sed -n 's/^project(mavo VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)"
+  [[ -n "$version" ]] || fail "no version in CMakeLists.txt's project()"
+  vsix="build/package/mavo-qst-$version.vsix"
+  ext=build/vscode/extension
+  rm -rf build/vscode "$vsix"
+  mkdir -p "$ext/bin/linux-x64" "$ext/bin/win32" build/vscode/zip
+  (cd editors/vscode && cp --parents package.json package-lock.json .vscodeignore README.md extension.js folding.js \
+     language-configuration.json syntaxes/qst.tmLanguage.json "$root/$ext/")
+  cp LICENSE "$ext/LICENSE"
+  tar -xzOf build/package/mavo-*-Linux.tar.gz --wildcards '*/bin/mavo-check' >"$ext/bin/linux-x64/mavo-check"
+  chmod 755 "$ext/bin/linux-x64/mavo-check"
+  (cd build/vscode/zip && cmake -E tar xf "$root"/build/package-mingw32/mavo-*-win32.zip)
+  cp build/vscode/zip/mavo-*-win32/mavo-check.exe "$ext/bin/win32/mavo-check.exe"
+  (
+    cd "$ext"
+    npm ci --no-audit --no-fund --ignore-scripts --loglevel=error
+    node_modules/.bin/vsce package --allow-missing-repository --out "$root/$vsix"
+  )
+  packages+=("$vsix")
+  rm -rf build/vscode/vsix
+  mkdir -p build/vscode/vsix
+  (cd build/vscode/vsix && cmake -E tar xf "$root/$vsix")
+  node scripts/check_vsix.js build/vscode/vsix "$version" "$ext/bin/linux-x64/mavo-check" "$ext/bin/win32/mavo-check.exe" ||
+    fail "$vsix is not as it should be"
+  [[ "$(build/vscode/vsix/extension/bin/linux-x64/mavo-check --version)" == *"$version"* ]] ||
+    fail "the .vsix's mavo-check does not run or is not version $version"
 fi
 
 for file in "${programs[@]}" "${packages[@]}"; do
