@@ -7,7 +7,8 @@
 #   3. configures and builds the mingw32 preset (SSE2 code in it) and runs its unit
 #      tests under wine;
 #   4. builds the command-line suite natively (build/windows-native) and runs it
-#      against mavo.exe via wine;
+#      against mavo.exe via wine, and the language server's end-to-end suite
+#      against mavo-check.exe --lsp;
 #   5. runs the Linux mavo and mavo.exe on the examples and on inputs with CR LF,
 #      LF, lone CR, Ctrl-Z and NUL bytes, each in a fresh folder, and compares the
 #      mavo.qst they write byte for byte;
@@ -172,6 +173,20 @@ if [[ -f tests/cli_test.cc ]]; then
   "$native_dir/tests/mavo_cli_tests" "$exe" wine || failed_step "command-line suite under wine"
 else
   echo "tests/cli_test.cc is not there yet: command-line suite not run"
+fi
+
+phase "the language server under wine"
+# mavo-check.exe --lsp through the end-to-end suite of the native build, the LSP
+# client libraries from tests/lsp's lock: framing over binary standard streams,
+# UTF-16 positions, a cp1251 game, the bad-input cases.
+if command -v node >/dev/null && command -v npm >/dev/null; then
+  lsp_node="$root/build/mingw32/lsp-node"
+  cmake -DNPM="$(command -v npm)" -DSOURCE="$root/tests/lsp" -DWORK="$lsp_node" -P tests/lsp/npm_ci.cmake ||
+    failed_step "npm ci of the language server's test libraries"
+  NODE_PATH="$lsp_node/node_modules" timeout 900 node tests/lsp/server.test.js wine \
+    "$root/build/mingw32/mavo-check.exe" || failed_step "the language server under wine"
+else
+  echo "node or npm is missing: the language server's suite not run under wine"
 fi
 
 # ---- 5. the same bytes from both programs -----------------------------------------
