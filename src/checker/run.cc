@@ -11,6 +11,7 @@
 
 #include "check/charset.h"
 #include "check/check.h"
+#include "check/manifest.h"
 #include "check/report.h"
 #include "checker/terminal.h"
 #include "common/files.h"
@@ -137,39 +138,16 @@ void manifest_mode(const char* path, bool mode_given, check_mode& mode, message_
   const std::string manifest_path = folder + "manifest.json";
   script_text bytes;
   if (!read_bytes(manifest_path.c_str(), bytes)) return;
-  const nlohmann::json manifest = nlohmann::json::parse(bytes, nullptr, false);
-  const bool ru = language == LANGUAGE_RU;
-  std::string problem;
-  check_mode named = mode;
-  bool names_mode = false;
-  if (!manifest.is_object()) {
-    problem = ru ? "это не JSON-объект" : "not a valid JSON object";
-  } else {
-    const auto version = manifest.find("manifest_version");
-    const auto urq_mode = manifest.find("urq_mode");
-    const auto encoding = manifest.find("game_encoding");
-    const auto html = manifest.find("html_support");
-    if (version == manifest.end() || *version != 1) {
-      problem = ru ? "\"manifest_version\" не равен 1" : "\"manifest_version\" is not 1";
-    } else if (urq_mode != manifest.end() && !(urq_mode->is_string() && parse_mode(urq_mode->get<std::string>(), named))) {
-      problem = ru ? "\"urq_mode\" " + urq_mode->dump() + " не из urqw, ripurq, dosurq, akurq"
-                   : "\"urq_mode\" " + urq_mode->dump() + " is none of urqw, ripurq, dosurq, akurq";
-    } else if (encoding != manifest.end() && *encoding != "UTF-8" && *encoding != "CP1251") {
-      problem = ru ? "\"game_encoding\" " + encoding->dump() + " — не \"UTF-8\" и не \"CP1251\""
-                   : "\"game_encoding\" " + encoding->dump() + " is neither \"UTF-8\" nor \"CP1251\"";
-    } else if (html != manifest.end() && !html->is_boolean()) {
-      problem = ru ? "\"html_support\" — не true и не false" : "\"html_support\" is neither true nor false";
-    }
-    names_mode = urq_mode != manifest.end() && problem.empty();
-  }
-  if (problem.empty()) {
-    if (names_mode && !mode_given) mode = named;
+  const game_manifest manifest = parse_manifest(bytes);
+  if (manifest.problem == MANIFEST_FINE) {
+    if (manifest.has_mode && !mode_given) mode = manifest.mode;
     return;
   }
   if (std::find(folders_told.begin(), folders_told.end(), folder) != folders_told.end()) return;
   folders_told.push_back(folder);
   const std::string assumed = MODE_NAMES[mode];
-  write_error(manifest_path + ": " + problem +
+  const bool ru = language == LANGUAGE_RU;
+  write_error(manifest_path + ": " + manifest_problem_text(manifest, language) +
               (ru ? ": UrqW не загрузит такую игру; проверено в режиме " + assumed + "\n"
                   : ": UrqW refuses to load such a game; checked in " + assumed + " mode\n"));
 }

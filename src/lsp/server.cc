@@ -14,6 +14,7 @@
 
 #include "check/charset.h"
 #include "check/check.h"
+#include "check/manifest.h"
 #include "check/report.h"
 #include "common/files.h"
 #include "common/pipeline.h"
@@ -75,6 +76,7 @@ struct server {
   check_mode mode = MODE_URQW;
   message_language language = LANGUAGE_EN;
   std::deque<json> queue;  // messages read and not yet handled
+  std::vector<std::string> manifests_told;  // folders whose refused manifest.json was said
 };
 
 // ---- json, without exceptions ----
@@ -259,6 +261,7 @@ struct manifest_info {
   bool has_mode = false;
   check_mode mode = MODE_URQW;
   int encoding = -1;  // -1 none, 0 cp1251, 1 UTF-8
+  game_manifest read;  // as read, with what UrqW would refuse
 };
 
 // As the command line reads it: a manifest that UrqW would refuse names nothing.
@@ -267,25 +270,10 @@ manifest_info read_manifest(const std::string& folder) {
   std::string bytes;
   // A document without a file (an editor's new, unsaved one) has no folder.
   if (folder.empty() || !read_file(folder + "manifest.json", bytes)) return info;
-  const json manifest = json::parse(bytes, nullptr, false);
-  if (!manifest.is_object()) return info;
-  const json* version = member(manifest, "manifest_version");
-  const json* mode = member(manifest, "urq_mode");
-  const json* encoding = member(manifest, "game_encoding");
-  const json* html = member(manifest, "html_support");
-  if (version == nullptr || *version != 1) return info;
-  if (html != nullptr && !html->is_boolean()) return info;
-  if (encoding != nullptr && *encoding != "UTF-8" && *encoding != "CP1251") return info;
-  if (mode != nullptr) {
-    const std::string name = mode->is_string() ? mode->get<std::string>() : std::string();
-    for (int i = 0; i < 4; ++i)
-      if (name == MODE_NAMES[i]) {
-        info.has_mode = true;
-        info.mode = static_cast<check_mode>(i);
-      }
-    if (!info.has_mode) return info;
-  }
-  if (encoding != nullptr) info.encoding = *encoding == "UTF-8" ? 1 : 0;
+  info.read = parse_manifest(bytes);
+  info.has_mode = info.read.has_mode;
+  info.mode = info.read.mode;
+  info.encoding = info.read.encoding;
   return info;
 }
 
@@ -414,6 +402,19 @@ const other_text* other_file(server& s, std::deque<other_text>& others, const st
 void publish(server& s, document& d) {
   d.stale = false;
   const manifest_info m = read_manifest(d.folder);
+  // A manifest.json that UrqW would refuse is said once for its folder, as the
+  // command line says it.
+  if (m.read.problem != MANIFEST_FINE &&
+      std::find(s.manifests_told.begin(), s.manifests_told.end(), d.folder) == s.manifests_told.end()) {
+    s.manifests_told.push_back(d.folder);
+    const std::string mode = MODE_NAMES[s.mode];
+    const bool ru = s.language == LANGUAGE_RU;
+    notify("window/showMessage",
+           {{"type", 2},
+            {"message", d.folder + "manifest.json: " + manifest_problem_text(m.read, s.language) +
+                            (ru ? ": UrqW не загрузит такую игру; проверено в режиме " + mode
+                                : ": UrqW refuses to load such a game; checked in " + mode + " mode")}});
+  }
   const std::vector<std::string> paths = game_paths(s, d);
   std::vector<game_location> game;
   std::uint32_t self = 0;

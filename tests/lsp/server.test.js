@@ -346,8 +346,10 @@ test('the mode and mavoCheck.all from the settings, the manifest before them', a
   // shown with mavoCheck.all only.
   const text = ':start\npln a;b\nend\n';
   fs.writeFileSync(file, text);
+  const messages = [];
   const codes = async (settings) => {
     const c = await connect({ settings });
+    c.connection.onNotification(rpc.ShowMessageNotification.type, (m) => messages.push(m));
     open(c, uriOf(file), text);
     const found = (await c.diagnostics(uriOf(file))).map((d) => d.code);
     await c.close();
@@ -358,9 +360,15 @@ test('the mode and mavoCheck.all from the settings, the manifest before them', a
   assert.deepEqual(await codes({ mavoCheck: { all: true, mode: 'dosurq' } }), []);
   fs.writeFileSync(path.join(dir, 'manifest.json'), '{"manifest_version": 1, "urq_mode": "urqw"}');
   assert.deepEqual(await codes({ mavoCheck: { all: true, mode: 'dosurq' } }), ['comment-in-text']);
-  // A manifest that UrqW would refuse names no mode, as on the command line.
+  assert.deepEqual(messages, []);
+  // A manifest that UrqW would refuse names no mode, as on the command line, and
+  // is said in a message, once.
   fs.writeFileSync(path.join(dir, 'manifest.json'), '{"urq_mode": "urqw"}');
   assert.deepEqual(await codes({ mavoCheck: { all: true, mode: 'dosurq' } }), []);
+  assert.equal(messages.length, 1);
+  assert.equal(messages[0].type, 2);
+  const told = 'manifest.json: "manifest_version" is not 1: UrqW refuses to load such a game; checked in dosurq mode';
+  assert.ok(messages[0].message.endsWith(told), messages[0].message);
 });
 
 // ---- bad input, on the raw stream ----
