@@ -193,12 +193,19 @@ TEST_F(CheckProgram, ManifestNamesTheMode) {
       {R"({"manifest_version": 1, "urq_mode": "ripurq", "game_encoding": "utf-8"})",
        "game/manifest.json: \"game_encoding\" \"utf-8\" is neither \"UTF-8\" nor \"CP1251\": UrqW refuses to load "
        "such a game; checked in urqw mode\n"},
+      {R"({"manifest_version": 1, "html_support": "yes"})",
+       "game/manifest.json: \"html_support\" is neither true nor false: UrqW refuses to load such a game; "
+       "checked in urqw mode\n"},
   };
   for (const auto& row : rows) {
     put("game/manifest.json", row.manifest);
     EXPECT_EQ(run({"--all", "game/script.qst", "game/script.qst"}, out, err), 1) << row.manifest;
     EXPECT_EQ(err, std::string(row.err) + "2 warnings in 2 files\n") << row.manifest;
   }
+  // An empty urq_mode or game_encoding is none to UrqW's loader: urqw, nothing said.
+  put("game/manifest.json", R"({"manifest_version": 1.0, "urq_mode": "", "game_encoding": null})");
+  EXPECT_EQ(run({"--all", "game/script.qst"}, out, err), 1);
+  EXPECT_EQ(err, "1 warning in 1 file\n");
 }
 
 // The same location in two files of one game: reported in the file whose
