@@ -244,8 +244,8 @@ const check_texts TEXTS[] = {
       "the result mavo wrote from this script, and UrqW plays every .qst of a game together, so each location "
       "is there twice and a jump may go to this script's own, whose action buttons UrqW cannot read",
       "publish %2 without this script: keep the script outside the game's folder"},
-     {"рядом с этим сценарием лежит %2 и тоже определяет \":%1\" (строка %L), а с ним ещё %3 его "
-      "локаций: это результат, записанный mavo из этого сценария, а UrqW играет все .qst игры вместе, так что "
+     {"рядом с этим сценарием лежит %2 и тоже определяет \":%1\" (строка %L), как и другие его "
+      "локации (ещё: %3): это результат, записанный mavo из этого сценария, а UrqW играет все .qst игры вместе, так что "
       "каждая локация есть дважды, и переход может попасть в локацию самого сценария, чьи кнопки действия "
       "UrqW не читает",
       "публикуйте %2 без этого сценария: держите сценарий вне папки игры"}},
