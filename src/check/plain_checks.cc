@@ -132,30 +132,39 @@ void check_statements(script_reading& r) {
   }
 }
 
+namespace {
+
+// Reports the script's `index`-th location as defined in the game's file `other` too.
+finding& add_game_duplicate(script_reading& r, std::size_t index, const game_location& other,
+                            std::uint8_t variant) {
+  finding& f = add_finding(r, DUPLICATE_LOCATION, script_position(r, r.locations[index].at), variant);
+  set_text(r, f, 0, location_written(r, index));
+  set_text(r, f, 1, (*r.game_files)[other.file].path, WHOLE_TEXT);
+  f.other = static_cast<std::size_t>(other.line);
+  f.other_file = other.file + 1;
+  return f;
+}
+
+}  // namespace
+
 void check_game_duplicates(script_reading& r) {
   if (r.game == nullptr || r.game_files == nullptr) return;
-  const std::vector<game_location>& all = *r.game;
   const std::vector<game_file_name>& files = *r.game_files;
   const game_file_name& self = files[r.game_file];
-  // A script beside the mavo.qst written from it: said once, at its first location there.
+  // A script beside the mavo.qst written from it: said once, at its first location
+  // there, with how many more it shares.
   if (!self.is_mavo_result && r.expanded > 0) {
     finding* told = nullptr;
     for (std::size_t i = 0; i < r.locations.size(); ++i) {
       const std::string_view name = location_name(r, i);
       if (name.empty() || static_cast<std::size_t>(find_location(r, name)) != i) continue;
-      auto it = std::lower_bound(all.begin(), all.end(), name,
-                                 [](const game_location& l, std::string_view n) { return l.name < n; });
-      for (; it != all.end() && it->name == name; ++it) {
-        if (it->file == r.game_file || !files[it->file].is_mavo_result) continue;
+      for (const game_location& l : game_locations_named(r, name)) {
+        if (l.file == r.game_file || !files[l.file].is_mavo_result) continue;
         if (told != nullptr) {
           ++told->count[0];
-          break;
+        } else {
+          told = &add_game_duplicate(r, i, l, 3);
         }
-        told = &add_finding(r, DUPLICATE_LOCATION, script_position(r, r.locations[i].at), 3);
-        set_text(r, *told, 0, location_written(r, i));
-        set_text(r, *told, 1, files[it->file].path, WHOLE_TEXT);
-        told->other = static_cast<std::size_t>(it->line);
-        told->other_file = it->file + 1;
         break;
       }
     }
@@ -164,30 +173,22 @@ void check_game_duplicates(script_reading& r) {
   for (std::size_t i = 0; i < r.locations.size(); ++i) {
     const std::string_view name = location_name(r, i);
     if (name.empty() || static_cast<std::size_t>(find_location(r, name)) != i) continue;
-    auto it = std::lower_bound(all.begin(), all.end(), name,
-                               [](const game_location& l, std::string_view n) { return l.name < n; });
-    for (; it != all.end() && it->name == name; ++it) {
-      if (it->file == r.game_file) continue;
-      const game_file_name& other = files[it->file];
+    for (const game_location& l : game_locations_named(r, name)) {
+      if (l.file == r.game_file) continue;
+      const game_file_name& other = files[l.file];
       // A script and a mavo.qst beside it are told in the script: as above when
       // mavo expands its buttons, else as two files of the game.
       if (self.is_mavo_result && !other.is_mavo_result) continue;
       const bool beside_result = !self.is_mavo_result && other.is_mavo_result;
       // UrqW reads the "_" files first, then the others; within either kind the
       // order of the zip decides, and the later file on the command line tells it.
-      std::uint8_t variant;
       if (other.loaded_first && !self.loaded_first) {
-        variant = 1;
-      } else if (other.loaded_first == self.loaded_first && (it->file < r.game_file || beside_result)) {
-        variant = 2;
+        add_game_duplicate(r, i, l, 1);
+      } else if (other.loaded_first == self.loaded_first && (l.file < r.game_file || beside_result)) {
+        add_game_duplicate(r, i, l, 2);
       } else {
         continue;
       }
-      finding& f = add_finding(r, DUPLICATE_LOCATION, script_position(r, r.locations[i].at), variant);
-      set_text(r, f, 0, location_written(r, i));
-      set_text(r, f, 1, other.path, WHOLE_TEXT);
-      f.other = static_cast<std::size_t>(it->line);
-      f.other_file = it->file + 1;
       break;
     }
   }

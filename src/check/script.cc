@@ -208,13 +208,19 @@ std::string_view folded_name(script_reading& r, std::string_view name) {
   return r.folded;
 }
 
-bool location_elsewhere(const script_reading& r, std::string_view folded_name) {
-  if (r.game == nullptr) return false;
+std::span<const game_location> game_locations_named(const script_reading& r, std::string_view folded_name) {
+  if (r.game == nullptr) return {};
   const std::vector<game_location>& all = *r.game;
-  auto it = std::lower_bound(all.begin(), all.end(), folded_name,
-                             [](const game_location& l, std::string_view n) { return l.name < n; });
-  for (; it != all.end() && it->name == folded_name; ++it)
-    if (it->file != r.game_file) return true;
+  const auto less = [](const game_location& l, std::string_view n) { return l.name < n; };
+  const auto first = std::lower_bound(all.begin(), all.end(), folded_name, less);
+  auto last = first;
+  while (last != all.end() && last->name == folded_name) ++last;
+  return {first, last};
+}
+
+bool location_elsewhere(const script_reading& r, std::string_view folded_name) {
+  for (const game_location& l : game_locations_named(r, folded_name))
+    if (l.file != r.game_file) return true;
   return false;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -208,6 +209,8 @@ std::int64_t find_location(const script_reading& r, std::string_view folded_name
 // changes nothing, else `r.folded`, valid until the next folding.
 std::string_view folded_name(script_reading& r, std::string_view name);
 
+// The locations of the game's files (this one's included) named `folded_name`.
+std::span<const game_location> game_locations_named(const script_reading& r, std::string_view folded_name);
 // Whether another file of the script's game defines a location `folded_name`.
 bool location_elsewhere(const script_reading& r, std::string_view folded_name);
 // Whether a location `name` (as written) is defined in the script or elsewhere in its game.
