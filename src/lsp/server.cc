@@ -283,6 +283,12 @@ document* find_document(server& s, std::string_view uri) {
   return nullptr;
 }
 
+// The open document that a request's "textDocument" names, or null.
+document* params_document(server& s, const json& params) {
+  const json* td = member(params, "textDocument");
+  return td == nullptr ? nullptr : find_document(s, string_at(*td, "uri"));
+}
+
 document* document_at_path(server& s, std::string_view path) {
   for (document& d : s.documents)
     if (!d.path.empty() && same_path(d.path, path)) return &d;
@@ -602,8 +608,7 @@ bool name_under(document& d, std::size_t offset, std::string& folded, std::size_
 }
 
 bool document_position(server& s, const json& params, document*& d, std::size_t& offset) {
-  const json* td = member(params, "textDocument");
-  d = td == nullptr ? nullptr : find_document(s, string_at(*td, "uri"));
+  d = params_document(s, params);
   const json* pos = member(params, "position");
   std::int64_t line = 0, character = 0;
   if (d == nullptr || pos == nullptr || !number_at(*pos, "line", line) || !number_at(*pos, "character", character) ||
@@ -618,6 +623,20 @@ json location_json(const game_script& g, const script_name& n, position_units un
   return {{"uri", g.uri}, {"range", script_range(g, n.at, n.at + n.size, units)}};
 }
 
+// The first definition of a folded name in the game: in the document itself, else
+// in the game's other files in the order of their names; false where none is.
+bool first_definition(const std::vector<game_script>& game, std::string_view folded, const game_script*& g,
+                      std::size_t& index) {
+  for (const game_script& script : game)
+    for (std::size_t i = 0; i < script.outline.locations.size(); ++i)
+      if (script.outline.locations[i].folded == folded) {
+        g = &script;
+        index = i;
+        return true;
+      }
+  return false;
+}
+
 json definition(server& s, const json& params) {
   document* d;
   std::size_t offset;
@@ -625,13 +644,11 @@ json definition(server& s, const json& params) {
   const script_outline& o = outline_of(*d);
   const std::int64_t j = jump_at(o, offset);
   if (j < 0 || o.jumps[static_cast<std::size_t>(j)].substituted) return nullptr;
-  const std::string folded = o.jumps[static_cast<std::size_t>(j)].target.folded;
-  // The first definition in the document itself, else in the game's other files
-  // in the order of their names.
-  for (const game_script& g : game_scripts(s, *d))
-    for (const script_name& n : g.outline.locations)
-      if (n.folded == folded) return location_json(g, n, s.units);
-  return nullptr;
+  const std::vector<game_script> game = game_scripts(s, *d);
+  const game_script* g;
+  std::size_t i;
+  if (!first_definition(game, o.jumps[static_cast<std::size_t>(j)].target.folded, g, i)) return nullptr;
+  return location_json(*g, g->outline.locations[i], s.units);
 }
 
 json references(server& s, const json& params, bool highlight) {
@@ -671,8 +688,7 @@ json references(server& s, const json& params, bool highlight) {
 }
 
 json document_symbols(server& s, const json& params) {
-  const json* td = member(params, "textDocument");
-  document* d = td == nullptr ? nullptr : find_document(s, string_at(*td, "uri"));
+  document* d = params_document(s, params);
   if (d == nullptr) return nullptr;
   const script_outline& o = outline_of(*d);
   json out = json::array();
@@ -841,8 +857,7 @@ bool ranges_meet(const json& a, std::uint64_t a_line_from, std::uint64_t a_line_
 }
 
 json code_actions(server& s, const json& params) {
-  const json* td = member(params, "textDocument");
-  document* d = td == nullptr ? nullptr : find_document(s, string_at(*td, "uri"));
+  document* d = params_document(s, params);
   const json* range = member(params, "range");
   if (d == nullptr || range == nullptr) return nullptr;
   json actions = json::array();
@@ -927,21 +942,21 @@ json hover(server& s, const json& params) {
   if (jump.substituted)
     return {{"contents", {{"kind", "plaintext"}, {"value", "a target made by \"#...$\" while the game runs"}}},
             {"range", range}};
-  for (const game_script& g : game_scripts(s, *d))
-    for (std::size_t i = 0; i < g.outline.locations.size(); ++i) {
-      const script_name& n = g.outline.locations[i];
-      if (n.folded != jump.target.folded) continue;
-      const auto line = static_cast<std::size_t>(position_of(g.text, g.starts, n.at, UNITS_UTF8).line);
-      std::string shown;
-      for (std::size_t k = line; k < g.starts.size() && k < line + HOVER_LINES; ++k) {
-        const std::size_t b = g.starts[k];
-        if (b >= g.outline.location_end[i]) break;
-        shown.append(g.text, b, line_end_at(g.text, b) - b);
-        shown += '\n';
-      }
-      return {{"contents", {{"kind", "markdown"}, {"value", "```qst\n" + shown + "```"}}}, {"range", range}};
-    }
-  return {{"contents", {{"kind", "plaintext"}, {"value", "no location of this name in the game"}}}, {"range", range}};
+  const std::vector<game_script> game = game_scripts(s, *d);
+  const game_script* g;
+  std::size_t i;
+  if (!first_definition(game, jump.target.folded, g, i))
+    return {{"contents", {{"kind", "plaintext"}, {"value", "no location of this name in the game"}}}, {"range", range}};
+  const script_name& n = g->outline.locations[i];
+  const auto line = static_cast<std::size_t>(position_of(g->text, g->starts, n.at, UNITS_UTF8).line);
+  std::string shown;
+  for (std::size_t k = line; k < g->starts.size() && k < line + HOVER_LINES; ++k) {
+    const std::size_t b = g->starts[k];
+    if (b >= g->outline.location_end[i]) break;
+    shown.append(g->text, b, line_end_at(g->text, b) - b);
+    shown += '\n';
+  }
+  return {{"contents", {{"kind", "markdown"}, {"value", "```qst\n" + shown + "```"}}}, {"range", range}};
 }
 
 // ---- the documents ----
@@ -973,11 +988,10 @@ void did_open(server& s, const json& params) {
 }
 
 void did_change(server& s, const json& params) {
-  const json* td = member(params, "textDocument");
-  document* d = td == nullptr ? nullptr : find_document(s, string_at(*td, "uri"));
+  document* d = params_document(s, params);
   const json* changes = member(params, "contentChanges");
   if (d == nullptr || changes == nullptr || !changes->is_array()) return;
-  number_at(*td, "version", d->version);
+  number_at(*member(params, "textDocument"), "version", d->version);  // there: d was found by it
   for (const json& change : *changes) {
     const json* text = member(change, "text");
     if (text == nullptr || !text->is_string()) continue;
