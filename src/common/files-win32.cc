@@ -385,3 +385,19 @@ void report_error(const char* path) {
   DWORD written;
   WriteConsoleW(console, line, static_cast<DWORD>(at), &written, nullptr);
 }
+
+void utf8_arguments(int argc, wchar_t** wargv, std::vector<std::string>& args, std::vector<char*>& argv) {
+  args.assign(static_cast<std::size_t>(argc), std::string());
+  argv.clear();
+  for (int i = 0; i < argc; ++i) {
+    std::string& arg = args[static_cast<std::size_t>(i)];
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
+    if (n > 0) {
+      arg.resize(static_cast<std::size_t>(n));
+      WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, arg.data(), n, nullptr, nullptr);
+      arg.resize(static_cast<std::size_t>(n - 1));
+    }
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+}

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // Opens the script at `path` for reading in binary; nullptr (errno set) on failure.
 std::FILE* open_script(const char* path);
@@ -56,3 +58,10 @@ void report_error(const char* path);
 
 // Writes `text` and a newline on standard output; false when it cannot be written.
 bool print_line(const char* text);
+
+#ifdef _WIN32
+// Windows gives a program's arguments as UTF-16, whatever the code page: they are
+// taken as such into `args` in UTF-8, which the file layer turns back for each
+// call, with `argv` pointing at them as main's argv would (a null last).
+void utf8_arguments(int argc, wchar_t** wargv, std::vector<std::string>& args, std::vector<char*>& argv);
+#endif
