@@ -5,7 +5,10 @@
 //   node extension.test.js <editors/vscode>
 'use strict';
 const Module = require('module');
+const fs = require('fs');
 const path = require('path');
+// Taken before the tests pretend to be on other platforms, which moves it.
+const scratch_root = require('os').tmpdir();
 
 const extension_dir = path.resolve(process.argv[2]);
 let settings = {};
@@ -84,6 +87,22 @@ async function main() {
     await extension.deactivate();
     check(c && c.stopped, `${platform} ${arch}: stopped on deactivation`);
   }
+
+  // A .vsix is a zip, which keeps no run bit: the bundled Linux program gets it
+  // back when the extension starts.
+  const unpacked = fs.mkdtempSync(path.join(scratch_root, 'mavo-vsix-'));
+  const bundled = path.join(unpacked, 'bin', 'linux-x64', 'mavo-check');
+  fs.mkdirSync(path.dirname(bundled), { recursive: true });
+  fs.writeFileSync(bundled, '#!/bin/sh\n', { mode: 0o644 });
+  fs.chmodSync(bundled, 0o644);
+  set_platform('linux', 'x64');
+  settings = { 'mavoCheck.path': '' };
+  clients.length = 0;
+  await extension.activate({ subscriptions: [], asAbsolutePath: (p) => path.join(unpacked, p) });
+  check((fs.statSync(bundled).mode & 0o111) !== 0, `the bundled program is made runnable: mode ${(fs.statSync(bundled).mode & 0o777).toString(8)}`);
+  check(clients.length === 1 && clients[0].server.command === bundled, 'and it is the program started');
+  await extension.deactivate();
+  fs.rmSync(unpacked, { recursive: true, force: true });
 
   // Elsewhere nothing is bundled: a message names the setting, and no client starts.
   set_platform('darwin', 'arm64');
