@@ -476,6 +476,13 @@ mavo cyprto,Go & pln x
 ^
 t.qst:4:1: note: add the location ":cyprto", or correct the label
 )x"},
+    {"did_you_mean_not_for_one_letter", MODE_URQW,
+     ":a\nend\n:start\ngoto b\nend\n",
+     R"x(t.qst:4:6: warning: there is no location ":b" in the script: this "goto" leads nowhere, and the game stops here [unknown-location]
+goto b
+     ^
+t.qst:4:6: note: add the location ":b", or correct the name
+)x"},
     {"did_you_mean_for_an_action_button", MODE_URQW,
      ":crypto\nend\n:start\nmavo crypt,Go & pln x\nend\n",
      R"x(t.qst:4:1: warning: there is no location ":crypt" in the script: after the actions the block's "goto crypt" leads nowhere, and the player is left without buttons [target-not-found]

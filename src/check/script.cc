@@ -510,7 +510,8 @@ void suggest_location(script_reading& r, finding& f, std::string_view name, std:
   auto [it, is_new] = r.suggestions.asked.try_emplace(folded, -1);
   if (is_new) {
     const std::u32string wanted = skeleton_of(folded, r.utf8);
-    it->second = nearest_name(r, wanted, std::max<std::size_t>(1, wanted.size() / 4));
+    // A one-letter name is one edit from every other: nothing is close to it.
+    if (wanted.size() > 1) it->second = nearest_name(r, wanted, std::max<std::size_t>(1, wanted.size() / 4));
   }
   if (it->second < 0) return;
   const auto found = static_cast<std::size_t>(it->second);
