@@ -211,11 +211,14 @@ void check_button(script_reading& r, const button_cut& cut) {
     {
       finding& f = add_finding(r, UNCLOSED_BRACE, script_position(r, clean_position(r, cut.actions_begin - 1)));
       // The fix closes the actions at the end of the brace's line.
+      // (A "}" already on that line closed an outer brace first: no edit there mends it.)
       const std::string_view src(r.source);
       std::size_t end = f.at;
       while (end < src.size() && src[end] != '\n' && src[end] != '\r') ++end;
-      set_text(r, f, 2, "}", WHOLE_TEXT);
-      f.fix_begin = f.fix_end = end;
+      if (src.substr(f.at, end - f.at).find('}') == std::string_view::npos) {
+        set_text(r, f, 2, "}", WHOLE_TEXT);
+        f.fix_begin = f.fix_end = end;
+      }
       return;
     }
     case CUT_PLAIN:

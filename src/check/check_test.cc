@@ -589,6 +589,7 @@ TEST(Checks, FixesMend) {
       {":start\npln a\n\n  \n_b\nmavo start,Go & pln x\nend\n", ":start\npln a\n_b\nmavo start,Go & pln x\nend\n"},
       {":start\nif x THEN mavo start,Go & pln x\nend\n", ":start\nif x then mavo start,Go & pln x\nend\n"},
       {":start\nmavo start,Go & {x=1\nend\n", ":start\nmavo start,Go & {x=1}\nend\n"},
+      {":a\nmavo a,c & {\nmavo a,d & {t}\n}\nend\n", nullptr},  // the outer brace took the inner "}"
       {":start\n;mavo-check: ignore unknown-locaton\ngoto nowhere\nend\n",
        ":start\n;mavo-check: ignore unknown-location\ngoto nowhere\nend\n"},
   };
